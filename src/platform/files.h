@@ -1,0 +1,93 @@
+// Files and folders, as the workflow needs them from the operating system.
+//
+// Paths are UTF-8 and formed the Windows way, by concatenation with "\"; the
+// Linux implementation turns every "\" into "/" here, at the boundary, and
+// nothing above this layer knows. Functions report failure by their result
+// (false, or an empty optional) and leave the system's error code for
+// last_error(), as the Win32 calls do; none of them throws.
+//
+// "Read-only" is the Windows file attribute. On Linux it is a regular file
+// without the owner's write permission, and it is honoured for everyone
+// (root included): such a file cannot be opened for writing, replaced or
+// deleted (EACCES), as on Windows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::os {
+
+// The process's current directory, without a trailing separator (except a root).
+std::string current_directory();
+
+// Existence tests follow links to their targets.
+bool file_exists(std::string_view path);      // names something that is not a folder
+bool directory_exists(std::string_view path); // names a folder
+
+bool create_directory(std::string_view path); // one level
+bool remove_directory(std::string_view path); // an empty folder, or a link to a folder (the link)
+bool delete_file(std::string_view path);      // a file, or a link (the link itself)
+// Copies `from` onto `to`, replacing it unless fail_if_exists. On Linux a
+// replaced file keeps its permission bits; a new file gets `from`'s.
+bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists = false);
+bool set_read_only(std::string_view path, bool read_only);
+
+struct DirEntry {
+    std::string name;
+    bool is_directory = false; // the entry itself, links not followed
+    bool is_link = false;      // symbolic link, junction or mount point
+    bool read_only = false;
+    bool hidden = false;
+};
+// Every entry of a folder, hidden ones too, "." and ".." included as the
+// Win32 listing gives them. nullopt when the folder cannot be listed.
+std::optional<std::vector<DirEntry>> list_directory(std::string_view path);
+
+// The calling thread's last system error code (GetLastError / errno).
+uint32_t last_error();
+void set_last_error(uint32_t code);
+// The system's text for an error code, with trailing line breaks, blanks and
+// full stops removed.
+std::string system_error_text(uint32_t code);
+
+// Native form of a path: "\" turned into "/" on Linux; unchanged on Windows.
+std::string native_path(std::string_view path);
+
+// An open file, owned. Opening mirrors CreateFileW's choices.
+enum class FileAccess { Read, Write, ReadWrite };
+enum class FileShare { None, Read, ReadWrite, All }; // All: read, write and delete
+enum class FileDisposition { OpenExisting, CreateAlways };
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& o) noexcept;
+    File& operator=(File&& o) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // false (with last_error set) when the file cannot be opened.
+    bool open(std::string_view path, FileAccess access, FileShare share, FileDisposition disposition);
+    bool is_open() const noexcept;
+    void close() noexcept;
+
+    // -1 on error; otherwise the count moved (short reads only at the end).
+    int64_t read(void* buf, int64_t count);
+    int64_t write(const void* buf, int64_t count);
+    // origin 0 begin, 1 current, 2 end; -1 on error.
+    int64_t seek(int64_t offset, int origin);
+    bool truncate_here(); // sets the end of the file at the current position
+
+private:
+#ifdef _WIN32
+    void* FHandle = nullptr;
+#else
+    int FHandle = -1;
+#endif
+};
+
+} // namespace kv::os
