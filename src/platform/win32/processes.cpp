@@ -20,14 +20,19 @@ struct Toolhelp {
     ProcessWalkFn next = nullptr;
 };
 
+// GetProcAddress's generic pointer goes through void (*)(), the type that
+// converts to any function pointer without a cast-function-type warning.
+template <class F> F kernel32_function(HMODULE k, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(::GetProcAddress(k, name)));
+}
+
 const Toolhelp& toolhelp() {
     static const Toolhelp t = [] {
         Toolhelp r;
         if (HMODULE k = ::GetModuleHandleW(L"kernel32.dll")) {
-            r.create_snapshot =
-                reinterpret_cast<CreateSnapshotFn>(::GetProcAddress(k, "CreateToolhelp32Snapshot"));
-            r.first = reinterpret_cast<ProcessWalkFn>(::GetProcAddress(k, "Process32FirstW"));
-            r.next = reinterpret_cast<ProcessWalkFn>(::GetProcAddress(k, "Process32NextW"));
+            r.create_snapshot = kernel32_function<CreateSnapshotFn>(k, "CreateToolhelp32Snapshot");
+            r.first = kernel32_function<ProcessWalkFn>(k, "Process32FirstW");
+            r.next = kernel32_function<ProcessWalkFn>(k, "Process32NextW");
         }
         return r;
     }();
