@@ -69,6 +69,15 @@ bool terminate_process(uint32_t id) {
     return ok != FALSE;
 }
 
+bool wait_process_end(uint32_t id, uint32_t timeout_ms) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    // The id no longer names a process: it has ended and its last handle is closed.
+    if (!h) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    DWORD r = ::WaitForSingleObject(h, timeout_ms);
+    ::CloseHandle(h);
+    return r == WAIT_OBJECT_0;
+}
+
 void repaint_notification_area() {
     HWND tray = ::FindWindowW(L"Shell_TrayWnd", nullptr);
     if (!tray) return;
