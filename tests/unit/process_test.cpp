@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace kv;
@@ -50,7 +51,7 @@ protected:
     }
 
     test::ScratchDir dir{"programs"};
-    std::vector<uint32_t> started;
+    std::vector<std::pair<uint32_t, std::string>> started;
 };
 
 TEST_F(Programs, EveryInstanceIsTerminatedAndCapitalsMatch) {
@@ -61,7 +62,8 @@ TEST_F(Programs, EveryInstanceIsTerminatedAndCapitalsMatch) {
 
     EXPECT_EQ(KillProcessByName("KVBCK.EXE"), 1);
     // Gone when it returns: the update replaces the program's file next.
-    for (uint32_t id : ids) EXPECT_FALSE(test::process_running(id, "kvbck.exe"));
+    for (uint32_t id : ids)
+        EXPECT_FALSE(test::process_running(id, "kvbck.exe"));
     EXPECT_EQ(KillProcessByName("kvbck.exe"), 0) << "nothing left to terminate";
     // Terminated, not asked to end: no instance wrote its "end" line.
     for (const test::ProgramEvent& e : test::read_program_log(log()))
@@ -126,7 +128,7 @@ TEST_F(Programs, StartedProgramRunsInTheWorkingDirectory) {
     ASSERT_TRUE(ok);
     ASSERT_TRUE(test::wait_until([&] { return test::started_ids(log(), "kuventoCMX.exe").size() == 1; }));
     std::vector<test::ProgramEvent> events = test::read_program_log(log());
-    started.push_back(events.front().pid);
+    started.push_back({events.front().pid, "kuventoCMX.exe"});
     auto cwd = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.event == "cwd"; });
     ASSERT_NE(cwd, events.end());
     EXPECT_TRUE(std::filesystem::equivalent(test::from_utf8(cwd->detail), site.path())) << cwd->detail;
