@@ -32,7 +32,7 @@ protected:
             << " did not start";
         std::vector<uint32_t> ids = test::started_ids(log(), name);
         for (uint32_t id : ids)
-            started.push_back(id);
+            started.push_back({id, name});
         return ids;
     }
 
@@ -46,8 +46,9 @@ protected:
     std::filesystem::path log() const { return dir.path() / "programs.log"; }
 
     void TearDown() override {
-        for (uint32_t id : started)
-            os::terminate_process(id);
+        // Only what still runs under its name: an id may have been reused.
+        for (const auto& [id, name] : started)
+            if (test::process_running(id, name)) os::terminate_process(id);
     }
 
     test::ScratchDir dir{"programs"};
