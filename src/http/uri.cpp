@@ -136,7 +136,8 @@ std::string ResolveTarget(TNetURI& cur, const TNetURI& url) {
     else if (same_text_ascii_fold(url.Protocol, "https"))
         cur.Port = "443";
     if (cur.Port.empty()) throw ENetUnknownProtocol("Unknown Protocol");
-    cur.IPVersion = url.IPVersion;
+    // A URL without a host keeps the current host and therefore its IP version.
+    if (!url.Host.empty()) cur.IPVersion = url.IPVersion;
     std::string path = cur.Path + cur.Document;
     if (!cur.Params.empty()) path += "?" + cur.Params;
     return path;
