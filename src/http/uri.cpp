@@ -107,7 +107,8 @@ TNetURI TNetURI::Parse(std::string_view url_in) {
         if (colon != std::string::npos) u.Port = authority.substr(colon + 1);
     }
     size_t last = remainder.rfind('/');
-    u.Path = "/" + (last == std::string::npos ? "" : remainder.substr(0, last + 1));
+    u.Path.assign(1, '/');
+    if (last != std::string::npos) u.Path.append(remainder, 0, last + 1);
     u.Document = last == std::string::npos ? remainder : remainder.substr(last + 1);
     return u;
 }
