@@ -163,16 +163,28 @@ uint32_t T7zInArchive::GetNumberOfItems() {
     return n;
 }
 
+// The handler checks no item index: one out of range reads outside its tables.
+void T7zInArchive::check_indices(const uint32_t* indices, uint32_t count) {
+    uint32_t n = GetNumberOfItems();
+    for (uint32_t i = 0; i < count; ++i)
+        if (indices[i] >= n || (i > 0 && indices[i] <= indices[i - 1]))
+            throw Exception("Item index " + std::to_string(indices[i]) + " is out of range or out of order");
+}
+
 std::string T7zInArchive::GetItemPath(uint32_t index) {
+    check_indices(&index, 1);
     return item_property(index, kpidPath).text;
 }
 std::string T7zInArchive::GetItemName(uint32_t index) {
+    check_indices(&index, 1);
     return item_property(index, kpidName).text;
 }
 uint64_t T7zInArchive::GetItemSize(uint32_t index) {
+    check_indices(&index, 1);
     return item_property(index, kpidSize).number;
 }
 bool T7zInArchive::GetItemIsFolder(uint32_t index) {
+    check_indices(&index, 1);
     return item_property(index, kpidIsDir).flag;
 }
 
@@ -189,17 +201,19 @@ void T7zInArchive::extract(const uint32_t* indices, uint32_t count, bool test) {
     if (auto e = std::exchange(*FCallbackError, nullptr)) std::rethrow_exception(e);
     Check7zResult(r);
     if (FItemFailed)
-        throw Exception("Cannot extract \"" + GetItemPath(FFailedIndex) +
+        throw Exception("Cannot extract \"" + item_property(FFailedIndex, kpidPath).text +
                         "\": " + operation_result_text(FFailedResult));
 }
 
 void T7zInArchive::ExtractItem(uint32_t item, TStream& stream, bool test) {
+    check_indices(&item, 1);
     FStream = &stream;
     in_any_case([&] { extract(&item, 1, test); }, [&] { FStream = nullptr; });
 }
 
 void T7zInArchive::ExtractItems(const uint32_t* items, uint32_t count, bool test, void* sender,
                                 T7zGetStreamCallBack callback) {
+    if (items) check_indices(items, count);
     FExtractCallBack = callback;
     FExtractSender = sender;
     in_any_case([&] { extract(items, count, test); },
@@ -219,8 +233,8 @@ void T7zInArchive::ExtractTo(const std::string& path) {
 }
 
 HRESULT T7zInArchive::make_output_file(uint32_t index, ISequentialOutStream** outStream) {
-    if (GetItemIsFolder(index)) return com::kOk; // folders come into being as parents of files
-    std::string item = GetItemPath(index);
+    if (item_property(index, kpidIsDir).flag) return com::kOk; // folders come into being as parents of files
+    std::string item = item_property(index, kpidPath).text;
     if (is_unsafe_item_path(item))
         throw Exception("Refused to extract \"" + item + "\": its path leads outside the target folder");
     std::string name = FExtractPath + item;

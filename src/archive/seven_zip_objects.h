@@ -121,6 +121,7 @@ public:
 
 private:
     com::PropertyValue item_property(uint32_t index, PROPID id);
+    void check_indices(const uint32_t* indices, uint32_t count);
     void open_stream(IInStream* stream);
     // Runs the handler's Extract and raises, in this order, an error left by
     // a callback, a failing result, or the first item reported damaged.

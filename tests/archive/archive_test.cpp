@@ -276,7 +276,15 @@ TEST_F(ArchiveTest, DamagedItemsFailTheExtractionAndLeaveNoFile) {
     }
 }
 
-TEST_F(ArchiveTest, ItemQueriesAndSingleItemExtraction) {
+struct ProgressLog {
+    std::vector<std::pair<bool, int64_t>> calls;
+    static com::HRESULT record(void* sender, bool total, int64_t value) {
+        static_cast<ProgressLog*>(sender)->calls.emplace_back(total, value);
+        return 0;
+    }
+};
+
+TEST_F(ArchiveTest, ItemQueriesSingleItemsAndProgress) {
     RefPtr<T7zInArchive> a(new T7zInArchive(com::kSevenZipLibrary));
     a->SetClassId(CLSID_CFormatRar5);
     EXPECT_EQ(a->name(), "7z"); // the library's default format, read through a BSTR
@@ -294,5 +302,18 @@ TEST_F(ArchiveTest, ItemQueriesAndSingleItemExtraction) {
     TMemoryStream unused;
     EXPECT_EQ(error_of([&] { a->ExtractItem(2, unused, true); }),
               "Exception: Cannot extract \"bad.txt\": CRC error");
+    EXPECT_EQ(error_of([&] { a->GetItemPath(3); }),
+              "Exception: Item index 3 is out of range or out of order");
+    const uint32_t descending[] = {1, 0};
+    EXPECT_EQ(error_of([&] { a->ExtractItems(descending, 2, true, nullptr, nullptr); }),
+              "Exception: Item index 0 is out of range or out of order");
+
+    // The library's 64-bit totals arrive by value and by pointer.
+    ProgressLog progress;
+    a->SetProgressCallback(&progress, ProgressLog::record);
+    a->ExtractItem(1, out, true);
+    ASSERT_FALSE(progress.calls.empty());
+    EXPECT_EQ(progress.calls.front(), std::make_pair(true, int64_t{7}));
+    EXPECT_EQ(progress.calls.back(), std::make_pair(false, int64_t{7}));
     a->Close();
 }
