@@ -1,11 +1,15 @@
 // kvtool sql-split: shows how the script runner would cut a file with the
 // delimiter ";", one JSON line per statement it reads, without a database.
 // Support uses it to see why a script sent what it sent; tests use it as a
-// black box.
+// black box. kvtool upgrade-script writes the built-in upgrade script as it
+// is, so that it can be read, cut or run against a copy of a site database.
 #include "db/script_splitter.h"
 #include "rtl/stream.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "workflow/upgrade_script.h"
+
+#include <cstdio>
 
 #include <string>
 
@@ -37,8 +41,17 @@ int sql_split(const Args& args) {
     return 0;
 }
 
+int print_upgrade_script(const Args& args) {
+    if (!args.empty()) return usage_error();
+    const std::string& text = upgrade_script();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 KVTOOL_COMMAND("sql-split", "FILE", sql_split);
+KVTOOL_COMMAND("upgrade-script", "", print_upgrade_script);
 
 } // namespace kv::tool
