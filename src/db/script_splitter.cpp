@@ -71,10 +71,8 @@ bool ScriptStatement::empty() const noexcept {
     return true;
 }
 
-std::string prepare_script_text(std::string_view text) {
-    size_t size = text.size();
-    while (size > 0 && static_cast<unsigned char>(text[size - 1]) <= 32)
-        --size;
+std::string crlf_line_breaks(std::string_view text) {
+    const size_t size = text.size();
     std::string out;
     out.reserve(size + size / 32);
     for (size_t i = 0; i < size; ++i) {
@@ -87,6 +85,13 @@ std::string prepare_script_text(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string prepare_script_text(std::string_view text) {
+    size_t size = text.size();
+    while (size > 0 && static_cast<unsigned char>(text[size - 1]) <= 32)
+        --size;
+    return crlf_line_breaks(text.substr(0, size));
 }
 
 void ScriptSplitter::Start(std::string_view text, std::string_view delimiter) {

@@ -76,9 +76,11 @@ struct ScriptStatement {
     bool empty() const noexcept;
 };
 
-// The text a run reads from the script's lines: every line break (CR LF, a
-// lone CR or a lone LF) becomes CR LF, as when the lines are joined again, and
-// trailing characters of code 32 or less are removed.
+// The script's lines joined again: every line break (CR LF, a lone CR or a
+// lone LF) becomes CR LF.
+std::string crlf_line_breaks(std::string_view text);
+// The text a run reads: line breaks as above, and the trailing characters of
+// code 32 or less removed.
 std::string prepare_script_text(std::string_view text);
 
 class ScriptSplitter {
