@@ -152,7 +152,7 @@ HWND Win32Backend::make_control(Control& c, HWND parent, int id) {
         break;
     case ControlKind::Label:
         cls = L"Static";
-        style |= SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFT);
+        style |= SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFTNOWORDWRAP);
         break;
     case ControlKind::Panel:
         cls = kPanelClass;
@@ -215,7 +215,7 @@ Bounds Win32Backend::window_bounds(const Control& c) const {
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         SelectObject(dc, old);
         ReleaseDC(h, dc);
-        b.width = size.cx;
+        b.width = size.cx + scale(2, FDpi); // the glyphs' overhang past the advance width
     }
     return b;
 }
