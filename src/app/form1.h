@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kv {
 
@@ -35,6 +36,12 @@ struct SiteSettings {
     std::string ReportPath;
     std::string UpdateFolder;
 };
+
+// Whether a folder name is empty or names a root: of the current drive
+// (a lone separator), of a drive (C: or C: and a separator), of a network
+// share (two separators, server, share) or the file system's root. The
+// update folder is emptied, so it must never be one of these.
+bool names_drive_root(std::string_view folder);
 
 class TForm1 : public window::Form {
 public:
