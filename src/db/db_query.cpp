@@ -89,6 +89,7 @@ void TDbQuery::Open() {
                         FFields.emplace_back(new TDbField(*this, static_cast<int>(i), FCommand->Fields()[i]));
                     FCommand->Execute(t.Provider(), FParams.Values());
                 });
+                if (!FCommand->IsSelect()) t.AfterExecute(c.AutoCommit && AutoCommit);
                 FUsing = &t;
                 t.AddUser(this);
                 FActive = true;
@@ -184,7 +185,7 @@ void TDbSQL::Execute() {
     t.BeginUse();
     in_any_case(
         [&] {
-            bool returns_rows = false;
+            bool select = false;
             {
                 TFbCommand cmd(c.Provider());
                 c.Wrap([&] {
@@ -192,11 +193,11 @@ void TDbSQL::Execute() {
                     cmd.Prepare(t.Provider());
                     FStatementType = cmd.StatementType();
                     cmd.Execute(t.Provider(), FParams.Values());
-                    returns_rows = cmd.ReturnsRows();
-                    if (!returns_rows) FRowsAffected = cmd.RowsAffected();
+                    select = cmd.IsSelect();
+                    if (!select) FRowsAffected = cmd.RowsAffected();
                 });
             }
-            if (!returns_rows) t.AfterExecute(c.AutoCommit && AutoCommit);
+            if (!select) t.AfterExecute(c.AutoCommit && AutoCommit);
         },
         [&] { t.EndUse(); });
 }

@@ -75,7 +75,11 @@ public:
     void Unprepare() noexcept;
     bool Prepared() const noexcept { return FStatement != 0; }
     int StatementType() const noexcept { return FType; }
+    // Statements that give back results: a cursor (select) or one row (execute procedure).
     bool ReturnsRows() const noexcept;
+    // Statements that open a cursor; the others count as "returning no rows"
+    // for the automatic-commit rule.
+    bool IsSelect() const noexcept { return FType == fb::stSelect || FType == fb::stSelectForUpdate; }
 
     // Runs the prepared statement with one value per parameter name.
     void Execute(TFbTransaction& transaction, const std::vector<Variant>& params);
