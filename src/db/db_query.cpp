@@ -173,7 +173,7 @@ void TDbSQL::SetTransaction(TDbTransaction* t) {
 
 void TDbSQL::SetSQL(std::string text) {
     FSQL = std::move(text);
-    FText = process_statement_text(FSQL);
+    FText = process_statement_text(FSQL, ParamCheck);
     FParams.Reset(FText.params);
 }
 
@@ -189,7 +189,7 @@ void TDbSQL::Execute() {
             {
                 TFbCommand cmd(c.Provider());
                 c.Wrap([&] {
-                    cmd.SetText(FSQL);
+                    cmd.SetText(FSQL, ParamCheck);
                     cmd.Prepare(t.Provider());
                     FStatementType = cmd.StatementType();
                     cmd.Execute(t.Provider(), FParams.Values());
