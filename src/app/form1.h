@@ -5,6 +5,10 @@
 #pragma once
 
 #include "app/application.h"
+#include "db/db_connection.h"
+#include "db/db_query.h"
+#include "db/db_transaction.h"
+#include "db/script.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
@@ -64,6 +68,10 @@ public:
     window::Control Label4;
     window::Control Button4;
     window::Control Memo1;
+    TDbConnection ibdb1{"ibdb1"};
+    TDbScript ScriptRunner{"ScriptRunner"};
+    TDbTransaction ibt1{"ibt1"};
+    TDbQuery uq1{"uq1"};
     std::unique_ptr<TIniFile> FIni;
 
     void Button1Click(TObject* Sender);
@@ -95,6 +103,8 @@ public:
 
 private:
     void arrange_panel();
+    // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
+    void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a
     // click taken while the running step pumps events cannot start a second
     // run of a step inside it.
