@@ -87,6 +87,10 @@ TForm1::TForm1(TApplication& application, TForm1Config config)
     arrange_panel();
     setup_database_components();
 
+    NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
+    NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
+    NetHTTP1.OnWorkEnd = [this](TNetComponent* s, TWorkMode m) { NetHTTP1WorkEnd(s, m); };
+
     OnShow = [this] { FormShow(this); };
 }
 

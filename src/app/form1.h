@@ -9,6 +9,8 @@
 #include "db/db_query.h"
 #include "db/db_transaction.h"
 #include "db/script.h"
+
+#include "http/net_http.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
@@ -73,6 +75,7 @@ public:
     TDbTransaction ibt1{"ibt1"};
     TDbQuery uq1{"uq1"};
     std::unique_ptr<TIniFile> FIni;
+    TNetHTTP NetHTTP1;
 
     void Button1Click(TObject* Sender);
     void Button5Click(TObject* Sender);
@@ -82,6 +85,14 @@ public:
     void DeleteDirectory(const std::string& Name);
     void Button4Click(TObject* Sender);
     void Button3Click(TObject* Sender);
+
+    // Fetches url into the file dosya (created anew) through NetHTTP1, moving
+    // the progress display; the file is closed in every outcome and keeps
+    // what was written when the download fails.
+    void DownloadFile(const std::string& url, const std::string& dosya);
+    void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+    void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
+    void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
