@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/application.h"
+#include "archive/seven_zip.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
@@ -58,6 +59,8 @@ public:
     window::Control Button4;
     window::Control Memo1;
     std::unique_ptr<TIniFile> FIni;
+    // The archive reader of the package step, kept until the program ends.
+    RefPtr<I7zInArchive> Arch;
 
     void Button1Click(TObject* Sender);
     void Button5Click(TObject* Sender);
