@@ -11,6 +11,8 @@
 #include "db/script.h"
 
 #include "http/net_http.h"
+
+#include "archive/seven_zip.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
@@ -76,6 +78,8 @@ public:
     TDbQuery uq1{"uq1"};
     std::unique_ptr<TIniFile> FIni;
     TNetHTTP NetHTTP1;
+    // The archive reader of the package step, kept until the program ends.
+    RefPtr<I7zInArchive> Arch;
 
     void Button1Click(TObject* Sender);
     void Button5Click(TObject* Sender);
