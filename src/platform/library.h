@@ -5,6 +5,15 @@
 #include <string>
 #include <string_view>
 
+// The calling convention of C entry points that a loaded library exports
+// (the Firebird client, 7-Zip): __stdcall on 32-bit Windows, the default
+// elsewhere.
+#if defined(_WIN32) && defined(__i386__)
+#define KV_STDCALL __attribute__((stdcall))
+#else
+#define KV_STDCALL
+#endif
+
 namespace kv::os {
 
 class Library {

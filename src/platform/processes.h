@@ -31,6 +31,10 @@ std::optional<std::vector<ProcessEntry>> list_processes();
 // takes effect asynchronously.
 bool terminate_process(uint32_t id);
 
+// Waits until the process has ended, so that its program file is no longer in
+// use, for at most `timeout_ms`. true when it has ended (or is not there).
+bool wait_process_end(uint32_t id, uint32_t timeout_ms);
+
 // Asks the taskbar's notification area to repaint itself, so the icons of
 // terminated programs disappear. Linux has no such area: nothing to do.
 void repaint_notification_area();

@@ -12,6 +12,7 @@ namespace kv::os {
 // value are removed, then one pair of surrounding single or double quotes;
 // at most 2047 UTF-16 characters are returned. A missing file, section or key
 // gives `default_value` (without its trailing blanks, as Windows gives it).
+// `path` is a full path: Windows looks for a relative one in its own folder.
 //
 // Windows: GetPrivateProfileStringW with a 2048-character buffer. Linux: our
 // own reader. It takes UTF-16LE or UTF-16BE with a byte-order mark, UTF-8

@@ -14,6 +14,11 @@ bool is_valid_utf8(std::string_view s);
 // Number of UTF-16 code units the UTF-8 text takes.
 size_t utf16_length(std::string_view utf8);
 
+// The "ANSI code page": the system code page on Windows, UTF-8 on Linux
+// (where both are the identity). Characters the code page lacks become "?".
+std::string utf8_to_ansi(std::string_view s);
+std::string ansi_to_utf8(std::string_view s);
+
 #ifdef _WIN32
 // wchar_t is UTF-16 on Windows.
 std::wstring to_wide(std::string_view s);

@@ -5,8 +5,11 @@
 #include "platform/processes.h"
 #include "rtl/text.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+#include <vector>
 
 namespace kv {
 
@@ -23,12 +26,23 @@ int KillProcessByName(std::string_view ExeFileName) {
     bool terminated = false;
     auto processes = os::list_processes();
     if (!processes) return 0;
+    std::vector<uint32_t> ended;
     for (const os::ProcessEntry& p : *processes) {
         if (!ProcessNameMatches(p.exe_file, ExeFileName)) continue;
         if (os::terminate_process(p.id)) {
             result = 1;
             terminated = true;
+            ended.push_back(p.id);
         }
+    }
+    // Termination takes effect asynchronously, and the callers replace the
+    // program's file right after: wait (bounded) until the processes are
+    // gone, so the file is free when this returns.
+    const auto deadline = std::chrono::steady_clock::now() + TerminationWait;
+    for (uint32_t id : ended) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        os::wait_process_end(id, static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
     }
     if (terminated) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -2,15 +2,21 @@
 // deletes or replaces that program's files.
 #pragma once
 
+#include <chrono>
 #include <string_view>
 
 namespace kv {
 
+// How long KillProcessByName waits in all for terminated processes to end.
+inline constexpr std::chrono::milliseconds TerminationWait{5000};
+
 // Terminates every process whose program file name equals `ExeFileName`
 // (a file name such as "kuvento.exe", no folder). Only the letters a-z are
 // taken as A-Z; every other character must match exactly. Returns 1 when at
-// least one process was terminated, otherwise 0; after a termination it
-// pauses 30 ms and has the taskbar's notification area repainted. Never throws.
+// least one process was terminated, otherwise 0. After a termination it waits
+// until the terminated processes are gone (at most TerminationWait), then
+// pauses 30 ms and has the taskbar's notification area repainted, so the
+// program's file can be replaced when it returns. Never throws.
 int KillProcessByName(std::string_view ExeFileName);
 
 // The matching rule on its own: `ExeFile` is a process's program file name

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace kv;
@@ -31,7 +32,7 @@ protected:
             << " did not start";
         std::vector<uint32_t> ids = test::started_ids(log(), name);
         for (uint32_t id : ids)
-            started.push_back(id);
+            started.push_back({id, name});
         return ids;
     }
 
@@ -45,12 +46,13 @@ protected:
     std::filesystem::path log() const { return dir.path() / "programs.log"; }
 
     void TearDown() override {
-        for (uint32_t id : started)
-            os::terminate_process(id);
+        // Only what still runs under its name: an id may have been reused.
+        for (const auto& [id, name] : started)
+            if (test::process_running(id, name)) os::terminate_process(id);
     }
 
     test::ScratchDir dir{"programs"};
-    std::vector<uint32_t> started;
+    std::vector<std::pair<uint32_t, std::string>> started;
 };
 
 TEST_F(Programs, EveryInstanceIsTerminatedAndCapitalsMatch) {
@@ -60,7 +62,9 @@ TEST_F(Programs, EveryInstanceIsTerminatedAndCapitalsMatch) {
         ASSERT_TRUE(test::process_running(id, "kvbck.exe"));
 
     EXPECT_EQ(KillProcessByName("KVBCK.EXE"), 1);
-    EXPECT_TRUE(gone(ids, "kvbck.exe"));
+    // Gone when it returns: the update replaces the program's file next.
+    for (uint32_t id : ids)
+        EXPECT_FALSE(test::process_running(id, "kvbck.exe"));
     EXPECT_EQ(KillProcessByName("kvbck.exe"), 0) << "nothing left to terminate";
     // Terminated, not asked to end: no instance wrote its "end" line.
     for (const test::ProgramEvent& e : test::read_program_log(log()))
@@ -86,7 +90,7 @@ TEST_F(Programs, NearNamesAreNotMatched) {
         EXPECT_EQ(KillProcessByName(n.asked), 0);
         EXPECT_TRUE(test::process_running(ids[0], n.running));
         EXPECT_EQ(KillProcessByName(n.exact), 1);
-        EXPECT_TRUE(gone(ids, n.running));
+        EXPECT_FALSE(test::process_running(ids[0], n.running));
     }
 }
 
@@ -125,7 +129,7 @@ TEST_F(Programs, StartedProgramRunsInTheWorkingDirectory) {
     ASSERT_TRUE(ok);
     ASSERT_TRUE(test::wait_until([&] { return test::started_ids(log(), "kuventoCMX.exe").size() == 1; }));
     std::vector<test::ProgramEvent> events = test::read_program_log(log());
-    started.push_back(events.front().pid);
+    started.push_back({events.front().pid, "kuventoCMX.exe"});
     auto cwd = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.event == "cwd"; });
     ASSERT_NE(cwd, events.end());
     EXPECT_TRUE(std::filesystem::equivalent(test::from_utf8(cwd->detail), site.path())) << cwd->detail;

@@ -3,9 +3,13 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <dirent.h>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <string_view>
+#include <thread>
 #include <unistd.h>
 
 namespace kv::os {
@@ -51,6 +55,24 @@ bool terminate_process(uint32_t id) {
         return false;
     }
     return ::kill(static_cast<pid_t>(id), SIGKILL) == 0;
+}
+
+bool wait_process_end(uint32_t id, uint32_t timeout_ms) {
+    // A zombie has released its program file and memory: only its exit
+    // status waits for a parent that may never collect it.
+    auto ended = [&] {
+        std::ifstream in("/proc/" + std::to_string(id) + "/stat");
+        std::string all((std::istreambuf_iterator<char>(in)), {});
+        auto close = all.rfind(')');
+        return close == std::string::npos || close + 2 >= all.size() || all[close + 2] == 'Z' ||
+               all[close + 2] == 'X';
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!ended()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 void repaint_notification_area() {}

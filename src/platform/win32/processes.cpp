@@ -11,6 +11,9 @@
 namespace kv::os {
 namespace {
 
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32W) == 556,
+              "the entry size the 32-bit system expects");
+
 using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
 using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
 
@@ -48,7 +51,7 @@ std::optional<std::vector<ProcessEntry>> list_processes() {
     if (snap == INVALID_HANDLE_VALUE) return std::nullopt;
     std::vector<ProcessEntry> out;
     PROCESSENTRY32W pe{};
-    pe.dwSize = sizeof(pe); // 556 in the 32-bit build
+    pe.dwSize = sizeof(pe);
     for (BOOL more = t.first(snap, &pe); more; more = t.next(snap, &pe)) {
         size_t n = 0;
         while (n < MAX_PATH && pe.szExeFile[n])
@@ -67,6 +70,15 @@ bool terminate_process(uint32_t id) {
     ::CloseHandle(h);
     ::SetLastError(err);
     return ok != FALSE;
+}
+
+bool wait_process_end(uint32_t id, uint32_t timeout_ms) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    // The id no longer names a process: it has ended and its last handle is closed.
+    if (!h) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    DWORD r = ::WaitForSingleObject(h, timeout_ms);
+    ::CloseHandle(h);
+    return r == WAIT_OBJECT_0;
 }
 
 void repaint_notification_area() {

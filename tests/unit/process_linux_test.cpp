@@ -1,8 +1,10 @@
-// Program start on Linux: the started program is detached from the updater
-// (its own session, not our child, no terminal, none of our descriptors).
+// Processes on Linux: a started program is detached from the updater (its own
+// session, not our child, no terminal, none of our descriptors), and a
+// program whose file was replaced while it runs is still found by its name.
 #include "platform/processes.h"
 #include "platform/program_start.h"
 #include "support/fake_programs.h"
+#include "workflow/task_killer.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -53,6 +55,19 @@ TEST(ProgramStartLinux, TheProgramIsDetached) {
     std::sort(fds.begin(), fds.end());
     EXPECT_EQ(fds, (std::vector<std::string>{"0 /dev/null", "1 /dev/null", "2 /dev/null"}));
     EXPECT_TRUE(os::terminate_process(pid));
+}
+
+TEST(ProcessesLinux, ARunningProgramWhoseFileWasReplacedIsStillFound) {
+    test::ScratchDir dir("replaced");
+    std::filesystem::path exe = test::install_fake_program(dir.path(), "telvano.exe");
+    ASSERT_TRUE(os::start_program(test::utf8(exe)));
+    std::filesystem::path log = dir.path() / "programs.log";
+    ASSERT_TRUE(test::wait_until([&] { return test::started_ids(log, "telvano.exe").size() == 1; }));
+    uint32_t pid = test::started_ids(log, "telvano.exe")[0];
+    std::filesystem::remove(exe); // the kernel now names it ".../telvano.exe (deleted)"
+    EXPECT_TRUE(test::process_running(pid, "telvano.exe"));
+    EXPECT_EQ(KillProcessByName("telvano.exe"), 1);
+    EXPECT_FALSE(test::process_running(pid, "telvano.exe"));
 }
 
 } // namespace

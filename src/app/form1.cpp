@@ -1,0 +1,163 @@
+// The main window: controls, start-up (settings loading), the access lock,
+// and the guard that keeps step buttons from starting a step inside a step.
+#include "app/form1.h"
+
+#include "platform/files.h"
+#include "rtl/exception.h"
+#include "rtl/in_any_case.h"
+#include "rtl/ini_file.h"
+
+namespace kv {
+
+using window::ControlKind;
+
+TForm1::TForm1(TApplication& application, TForm1Config config)
+    : window::Form(application.Backend()), Application(application), Config(std::move(config)),
+      Button1(*this, "Button1", ControlKind::Button), Edit1(*this, "Edit1", ControlKind::Edit),
+      Panel1(*this, "Panel1", ControlKind::Panel), Button3(*this, "Button3", ControlKind::Button, &Panel1),
+      Button5(*this, "Button5", ControlKind::Button, &Panel1), Label1(*this, "Label1", ControlKind::Label),
+      Label2(*this, "Label2", ControlKind::Label), Label3(*this, "Label3", ControlKind::Label),
+      ProgressBar(*this, "ProgressBar", ControlKind::ProgressBar, &Panel1),
+      Label27(*this, "Label27", ControlKind::Label, &Panel1),
+      Label4(*this, "Label4", ControlKind::Label, &Panel1),
+      Button4(*this, "Button4", ControlKind::Button, &Panel1),
+      Memo1(*this, "Memo1", ControlKind::Memo, &Panel1) {
+    caption = "KV Update 2027";
+    client_width = 258;
+    client_height = 529;
+    font_name = "Segoe UI";
+    font_points = 9;
+
+    Edit1.bounds = {8, 8, 121, 23};
+    Edit1.password_char = '*';
+    Edit1.cue_text = "Şifre Giriniz";
+    Edit1.tab_order = 1;
+    Edit1.OnKeyPress = [this](char16_t& key) { Edit1KeyPress(&Edit1, key); };
+
+    Button1.bounds = {135, 8, 121, 23};
+    Button1.SetCaption("Giriş");
+    Button1.tab_order = 0;
+    Button1.OnClick = [this] { Button1Click(&Button1); };
+
+    int top = 40;
+    for (window::Control* label : {&Label1, &Label2, &Label3}) {
+        label->bounds = {8, top, 0, 15};
+        label->auto_size = true;
+        label->SetCaption(label->Name());
+        top += 21;
+    }
+
+    Panel1.bounds = {0, 103, 256, 418};
+    Panel1.raised_border = true;
+    Panel1.tab_order = 2;
+
+    Button4.SetCaption("Güncelleme Başla");
+    Button4.tab_order = 3;
+    Button4.OnClick = [this] { StepButtonClick(&TForm1::Button4Click, Button4); };
+    Button3.SetCaption("SQL Çalıştır");
+    Button3.SetEnabled(false);
+    Button3.tab_order = 0;
+    Button3.OnClick = [this] { StepButtonClick(&TForm1::Button3Click, Button3); };
+    Button5.SetCaption("Dosyaları İndir");
+    Button5.SetEnabled(false);
+    Button5.tab_order = 1;
+    Button5.OnClick = [this] { StepButtonClick(&TForm1::Button5Click, Button5); };
+    Label4.SetCaption("indirliyor..");
+    Label27.SetCaption("0/0");
+    Label4.centred = true;
+    Label27.centred = true;
+    ProgressBar.tab_order = 2;
+    Memo1.SetEnabled(false);
+    Memo1.tab_order = 4;
+    arrange_panel();
+
+    OnShow = [this] { FormShow(this); };
+}
+
+TForm1::~TForm1() = default;
+
+// Stacks the panel's children from its top edge inside its one-pixel border,
+// each as wide as the inner area less its side margins; Memo1 takes the rest.
+void TForm1::arrange_panel() {
+    struct Slot {
+        window::Control* control;
+        int height;
+        bool margins; // 20 left and right, 10 above and below
+    };
+    const int inset = 1;
+    const int width = Panel1.bounds.width - 2 * inset;
+    int top = inset;
+    for (const Slot& s :
+         {Slot{&Button4, 25, true}, Slot{&Button3, 25, true}, Slot{&Button5, 25, true},
+          Slot{&Label4, 15, false}, Slot{&Label27, 15, false}, Slot{&ProgressBar, 26, true}}) {
+        const int side = s.margins ? 20 : 0, gap = s.margins ? 10 : 0;
+        s.control->bounds = {inset + side, top + gap, width - 2 * side, s.height};
+        top += gap + s.height + gap;
+    }
+    Memo1.bounds = {inset, top, width, Panel1.bounds.height - inset - top};
+}
+
+void TForm1::FormCreate(TObject*) {
+    Panel1.SetVisible(false);
+    FSettings.UpdateFolder = os::current_directory() + "\\update\\";
+    FSettings.UpdateBaseUrl = "http://" + Config.PackageHost + "/2027/";
+    const std::string ini_name = os::current_directory() + "\\kvayarlar.ini";
+    FIni = std::make_unique<TIniFile>(ini_name);
+    if (!os::directory_exists(FSettings.UpdateFolder)) os::create_directory(FSettings.UpdateFolder);
+    if (!os::file_exists(ini_name)) {
+        FIni.reset();
+        ShowNotice("Ayar dosyası okunamadı.");
+        Button4.SetEnabled(false);
+        Terminate();
+        return;
+    }
+    in_any_case(
+        [&] {
+            FSettings.ServerAddress = FIni->ReadString("BAGLANTI", "SUNUCU_IP", "");
+            FSettings.ApplicationPath = FIni->ReadString("BAGLANTI", "UYGULAMA_ADRES", "");
+            FSettings.DatabasePath = FIni->ReadString("BAGLANTI", "DB_ADRES", "");
+            FSettings.ReportPath = FIni->ReadString("BAGLANTI", "RAPOR_ADRES", "");
+            // An empty value would put every later step at the drive's root:
+            // the start-up default stays then.
+            std::string update_folder = FIni->ReadString("BAGLANTI", "UPDATE_ADRES", "");
+            if (!update_folder.empty()) FSettings.UpdateFolder = std::move(update_folder);
+        },
+        [&] {
+            FIni->UpdateFile();
+            FIni.reset();
+            // The connection takes DatabasePath as its Database, then
+            // ServerAddress as its Server, here.
+            Label1.SetCaption(FSettings.UpdateBaseUrl);
+            Label2.SetCaption(FSettings.ServerAddress);
+            Label3.SetCaption(FSettings.ApplicationPath);
+        });
+}
+
+void TForm1::FormShow(TObject*) {
+    Edit1.SetFocus();
+}
+
+void TForm1::Edit1KeyPress(TObject*, char16_t& Key) {
+    if (Key == u'\r') Button1Click(&Button1);
+}
+
+void TForm1::Button1Click(TObject*) {
+    if (Edit1.Text() == kAccessCode) {
+        Edit1.SetText("");
+        Panel1.SetVisible(true);
+    } else {
+        Panel1.SetVisible(false);
+    }
+}
+
+void TForm1::Abort() {
+    kv::Abort();
+}
+
+void TForm1::StepButtonClick(void (TForm1::*handler)(TObject*), window::Control& button) {
+    if (FStepRunning) return;
+    FStepRunning = true;
+    in_any_case([&] { (this->*handler)(&button); }, [&] { FStepRunning = false; });
+}
+
+} // namespace kv

@@ -1,0 +1,15 @@
+// Program entry: the application object on the window system of the target,
+// the main window, and the event loop. No arguments, no environment.
+#include "app/application.h"
+#include "app/form1.h"
+
+int main() {
+    auto backend = kv::window::create_native_backend();
+    kv::TApplication Application(*backend);
+    kv::TForm1* Form1 = nullptr;
+    Application.Initialize();
+    Application.MainFormOnTaskBar = true;
+    Application.CreateForm(Form1);
+    Application.Run();
+    return 0;
+}

@@ -1,0 +1,120 @@
+// TNetIOHandlerStack: the connection handler of the HTTP client. It owns one
+// TCP socket, keeps what was received in an input buffer and collects what is
+// to be sent in a write buffer. Reading operations take bytes off the head of
+// the input buffer and report each removal as DoWork(wmRead, n); receiving
+// into the buffer reports nothing. One receive asks for at most 32768 bytes,
+// and body bytes go from the buffer straight into the target stream.
+#pragma once
+
+#include "http/net_component.h"
+#include "platform/sockets.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+class TStream;
+
+// True for four decimal numbers 0-255 separated by "." and nothing else.
+bool IsIP(std::string_view host);
+// "LOCALHOST" and IP literals give themselves without a lookup; anything else
+// is looked up and the first address of the answer is used. Raises
+// ENetSocketError with the lookup's code.
+std::string ResolveHost(std::string_view host, int ip_version);
+
+// The process-wide socket layer: started by the first network component,
+// released by the last. Raises ENetWinsockStubError when it cannot start.
+void IncUsage();
+void DecUsage();
+
+class TNetIOHandlerStack : public TNetComponent {
+public:
+    static constexpr size_t RecvBufferSize = 32768;
+    static constexpr size_t MaxLineLength = 16384;
+
+    TNetIOHandlerStack();
+    ~TNetIOHandlerStack() override;
+    TNetIOHandlerStack(const TNetIOHandlerStack&) = delete;
+    TNetIOHandlerStack& operator=(const TNetIOHandlerStack&) = delete;
+
+    // Set by the component before Open.
+    std::string Host;
+    uint16_t Port = 0;
+    int IPVersion = 4;
+    int ReadTimeout = -1; // ms; -1 or 0: no limit
+
+    // Resets the handler and connects (resolving the host when it is a name).
+    void Open();
+    // Shuts the socket down for sending, closes it and drops the write buffer.
+    void Close();
+    bool Opened() const noexcept { return FOpened; }
+    bool ClosedGracefully() const noexcept { return FClosedGracefully; }
+    bool ReadLnTimedOut() const noexcept { return FReadLnTimedOut; }
+    std::string PeerAddress() const { return FPeerAddress; }
+
+    // Moves waiting bytes in and notices an arrived close without raising.
+    bool Connected();
+    void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true, bool AIgnoreBuffer = false);
+    // True when bytes are buffered or arrive within timeout_ms.
+    bool CheckForDataOnSource(int timeout_ms);
+
+    // One receive step. timeout_ms: -1 the handler's setting, -2 no limit.
+    // Returns the bytes appended, or -1 when the limit passed (unless raised).
+    int64_t ReadFromSource(bool ARaiseExceptionIfDisconnected, int timeout_ms = -1,
+                           bool ARaiseOnTimeout = true);
+
+    std::string ReadLn();
+    std::string ReadBytes(int64_t count);
+    // count < 0 or AReadUntilDisconnect: everything until the peer closes.
+    void ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUntilDisconnect = false);
+    // Writes everything up to and including the first occurrence of marker;
+    // false when the peer closed first (everything received is then written).
+    bool ReadStreamUntil(TStream* AStream, std::string_view marker);
+    void Discard(int64_t count);
+    void DiscardAll();
+
+    bool InputBufferIsEmpty() const noexcept { return FHead == FSize; }
+    void InputBufferClear() noexcept { FHead = FSize = 0; }
+    size_t InputBufferSize() const noexcept { return FSize - FHead; }
+
+    void WriteBufferOpen();
+    void WriteBufferClose();
+    void WriteBufferCancel() noexcept { FWriteBuffer.reset(); }
+    void WriteLn(std::string_view text);
+    void Write(std::string_view bytes);
+    void WriteDirect(const char* data, size_t count);
+
+protected:
+    // The socket underneath, replaceable so the response reading can be fed
+    // from memory (the fuzz target does). Results as in platform/sockets.h.
+    virtual void ConnectSocket();
+    virtual int SocketWaitReadable(int timeout_ms, uint32_t& error);
+    virtual int64_t SocketRecv(char* buffer, size_t count, uint32_t& error);
+    virtual int64_t SocketSend(const char* data, size_t count, uint32_t& error);
+    virtual void SocketClose() noexcept;
+    bool SocketAllocated() const noexcept { return FSocketAllocated; }
+
+private:
+    const char* Head() const noexcept { return FBuffer.get() + FHead; }
+    void Remove(size_t count);
+    void ExtractToStream(TStream* AStream, size_t count);
+    void Reserve(size_t extra);
+    void CloseSocket() noexcept;
+    bool FSocketAllocated = false;
+    [[noreturn]] void RaiseClosed();
+
+    os::SocketHandle FSocket = os::kInvalidSocket;
+    std::unique_ptr<char[]> FBuffer;
+    size_t FCapacity = 0, FHead = 0, FSize = 0;
+    std::optional<std::string> FWriteBuffer;
+    std::string FPeerAddress;
+    bool FOpened = false;
+    bool FClosedGracefully = false;
+    bool FReadLnTimedOut = false;
+};
+
+} // namespace kv

@@ -1,0 +1,112 @@
+// TNetHTTP: the HTTP/1.1 client component. Get(URL, stream) sends one GET on
+// a persistent connection, skips interim responses, and writes the body of a
+// success response into the caller's stream as it arrives; an error status
+// raises ENetHTTPProtocolException and leaves the caller's stream untouched.
+// Progress is reported through the work events of TNetComponent. TLS,
+// proxies, authentication and redirect following are not supported: an
+// "https" URL raises, a redirect or an authentication challenge ends like any
+// other error status.
+#pragma once
+
+#include "http/cookie_manager.h"
+#include "http/header_list.h"
+#include "http/io_handler.h"
+#include "http/net_component.h"
+#include "http/uri.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kv {
+
+class TStream;
+
+enum class TNetHTTPProtocolVersion { pv1_0, pv1_1 };
+
+struct TNetHTTPRequest {
+    std::string URL, Method = "GET", Connection, Host, AcceptEncoding;
+    std::string Accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+    std::string UserAgent = "Mozilla/3.0 (compatible; KV Update 2027)";
+    int64_t ContentLength = -1;
+    TNetHeaderList CustomHeaders;
+    TNetHeaderList RawHeaders; // the lines of the last request, as sent
+};
+
+struct TNetHTTPResponse {
+    std::string ResponseText;
+    int ResponseCode = -1;
+    TNetHTTPProtocolVersion ResponseVersion = TNetHTTPProtocolVersion::pv1_0;
+    bool KeepAlive = false;
+    TStream* ContentStream = nullptr;
+    TNetHeaderList RawHeaders, MetaHTTPEquiv;
+    std::string Connection, ContentType, CharSet, ContentEncoding, TransferEncoding, Location, Server,
+        ProxyConnection;
+    int64_t ContentLength = -1;
+    bool HasContentLength() const noexcept { return ContentLength >= 0; }
+
+    void Clear();
+    void SetResponseText(std::string text);
+    // Takes the parsed fields from the raw header lines.
+    void ProcessHeaders();
+};
+
+// The status code of a status line: the text after the first word, cut at the
+// next space and at the first "."; -1 when that is no decimal number.
+int ParseResponseCode(std::string_view status_line);
+
+class TNetHTTP : public TNetComponent {
+public:
+    TNetHTTP();
+    ~TNetHTTP() override;
+    TNetHTTP(const TNetHTTP&) = delete;
+    TNetHTTP& operator=(const TNetHTTP&) = delete;
+
+    // One GET of AURL into AResponseContent, from its current position on.
+    void Get(const std::string& AURL, TStream* AResponseContent);
+
+    int ResponseCode() const noexcept { return FResponse.ResponseCode; }
+    const std::string& ResponseText() const noexcept { return FResponse.ResponseText; }
+    TNetHTTPResponse& Response() noexcept { return FResponse; }
+    TNetHTTPRequest& Request() noexcept { return FRequest; }
+    const TNetURI& URL() const noexcept { return FURI; }
+
+    TNetHTTPProtocolVersion ProtocolVersion = TNetHTTPProtocolVersion::pv1_1;
+    bool HandleRedirects = false;
+    int RedirectMaximum = 15;
+    bool AllowCookies = true;
+    int MaxHeaderLines = 255;
+    int ReadTimeout = -1;
+
+    TNetCookieManager* CookieManager() noexcept { return FCookieManager.get(); }
+    // The connection handler; created at the first connect when none is set.
+    TNetIOHandlerStack* IOHandler() noexcept { return FIOHandler.get(); }
+    void SetIOHandler(std::unique_ptr<TNetIOHandlerStack> handler);
+
+    bool Connected();
+    void Disconnect();
+
+private:
+    void Connect();
+    void PrepareConnection();
+    bool ComputeKeepAlive();
+    void BuildAndSendRequest(const std::string& path);
+    void RetrieveHeaders(int AMaxHeaderCount);
+    void ReadStatusAndHeaders();
+    void ProcessResponse(TStream* caller_stream);
+    [[noreturn]] void RaiseProtocolError(TStream* caller_stream);
+    // The body reader: reads (or skips) the body of the current response
+    // into the response's ContentStream.
+    void ReadResult();
+    void ReadChunked(TStream* target);
+    void ReadMultipart(TStream* target, const std::string& boundary);
+
+    TNetHTTPRequest FRequest;
+    TNetHTTPResponse FResponse;
+    TNetURI FURI;
+    std::unique_ptr<TNetIOHandlerStack> FIOHandler;
+    std::unique_ptr<TNetCookieManager> FCookieManager;
+    int FRedirectCount = 0;
+};
+
+} // namespace kv

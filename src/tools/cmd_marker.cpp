@@ -1,0 +1,34 @@
+// kvtool marker: reads the site database's year marker the way the database
+// upgrade step does (a connection set up like the updater's, the year query
+// through a TDbQuery) and prints {"yil": 2026} or {"yil": null}.
+#include "db/db_connection.h"
+#include "db/db_query.h"
+#include "tools/command.h"
+#include "tools/db_args.h"
+#include "tools/json.h"
+#include "tools/variant_json.h"
+
+namespace kv::tool {
+namespace {
+
+int marker(const Args& args) {
+    DbArgs a;
+    if (!parse_db_args(args, 1, a)) return usage_error();
+    TDbConnection ibdb1("ibdb1");
+    TDbTransaction ibt1("ibt1");
+    configure_site_connection(ibdb1, ibt1, a);
+    TDbQuery uq1("uq1");
+    uq1.SetConnection(&ibdb1);
+    ibdb1.Open();
+    uq1.SetSQL("Select yil from firmabilgi");
+    uq1.Open();
+    JsonObject().add_raw("yil", variant_json(uq1.FieldByName("yil").AsVariant())).print();
+    ibdb1.Close();
+    return 0;
+}
+
+} // namespace
+
+KVTOOL_COMMAND("marker", "[--server HOST] DATABASE", marker);
+
+} // namespace kv::tool

@@ -1,0 +1,34 @@
+// The start-update step: stop the product's programs, delete the cached
+// settings files, and in any case hand over to the database step.
+#include "app/form1.h"
+#include "platform/files.h"
+#include "rtl/in_any_case.h"
+#include "workflow/task_killer.h"
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
+constexpr const char* kSettingsFiles[] = {"\\baglanti.txt", "\\instagram.txt", "\\inpos.txt", "\\kagit.txt",
+                                          "\\menu.txt",     "\\saat.txt",      "\\yazici.txt"};
+
+} // namespace
+
+void TForm1::Button4Click(TObject*) {
+    in_any_case(
+        [] {
+            for (const char* program : kPrograms)
+                KillProcessByName(program);
+            // A file that is missing, read-only or still held stays; nobody is told.
+            for (const char* file : kSettingsFiles)
+                os::delete_file(os::current_directory() + file);
+        },
+        [this] {
+            Button4.SetEnabled(false);
+            Button3.SetEnabled(true);
+            Button3Click(this);
+        });
+}
+
+} // namespace kv

@@ -1,0 +1,90 @@
+// Test databases for the database layer. See site_db.h.
+#include "site_db.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace kv::test {
+namespace fs = std::filesystem;
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) throw std::runtime_error("cannot run " + command);
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
+    int rc = ::pclose(p);
+    if (rc != 0) throw std::runtime_error(command + " failed: " + out);
+    return out;
+}
+
+bool server_answers() {
+    try {
+        run(std::string("fbsvcmgr localhost:service_mgr -user SYSDBA -password ") + kSiteDatabasePassword +
+            " -info_server_version");
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+SiteDb::SiteDb(const std::string& file_name) {
+    std::string tmpl = (fs::temp_directory_path() / "kv-db-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    FDir = tmpl;
+    ::chmod(FDir.c_str(), 0777); // the server (user firebird) creates the file here
+    FPath = FDir + "/" + file_name;
+    Isql("");
+    run("isql-fb -q -user SYSDBA -password " + std::string(kSiteDatabasePassword) +
+        " -i " KV_SOURCE_DIR "/tests/fixtures/site-schema.sql localhost:" + FPath);
+}
+
+SiteDb::~SiteDb() {
+    std::error_code ec;
+    fs::remove_all(FDir, ec);
+}
+
+std::string SiteDb::Isql(const std::string& sql) const {
+    std::string script = FDir + "/script.sql";
+    {
+        std::ofstream f(script, std::ios::binary);
+        if (sql.empty())
+            f << "create database 'localhost:" << FPath << "' user 'SYSDBA' password '"
+              << kSiteDatabasePassword << "' page_size 8192 default character set utf8;\n";
+        else
+            f << sql << "\ncommit;\n";
+    }
+    std::string target = sql.empty() ? "" : " localhost:" + FPath;
+    return run("isql-fb -q -user SYSDBA -password " + std::string(kSiteDatabasePassword) + " -i " + script +
+               target);
+}
+
+const char* attach_name(Attach a) {
+    return a == Attach::Embedded ? "embedded" : "server";
+}
+
+void configure(TDbConnection& c, TDbTransaction& t, Attach how, const std::string& database) {
+    c.SetProviderName("InterBase");
+    c.SetUsername(kSiteDatabaseUser);
+    c.SetPassword(kSiteDatabasePassword);
+    c.LoginPrompt = false;
+    c.SetServer(how == Attach::Server ? "localhost" : "");
+    c.SetDatabase(database);
+    if (how == Attach::Embedded) {
+        FbConnectionOptions o = c.Options();
+        o.config_overrides = "Providers=Engine12";
+        c.SetOptions(o);
+    }
+    t.SetDefaultConnection(&c);
+    c.SetDefaultTransaction(&t);
+}
+
+} // namespace kv::test

@@ -1,0 +1,44 @@
+// Test databases for the database layer: a fresh Firebird database in a
+// folder of its own, created through the network server (so the server may
+// open it) and loaded with the site schema fixture by isql. The network
+// server must be running: a test that needs it fails when it is not.
+#pragma once
+
+#include "db/db_connection.h"
+
+#include <string>
+
+namespace kv::test {
+
+// Whether the server on 127.0.0.1:3050 accepts the built-in login.
+bool server_answers();
+
+class SiteDb {
+public:
+    // Creates the database (UTF8, dialect 3) and loads tests/fixtures/site-schema.sql.
+    explicit SiteDb(const std::string& file_name = "site.fdb");
+    ~SiteDb();
+    SiteDb(const SiteDb&) = delete;
+    SiteDb& operator=(const SiteDb&) = delete;
+
+    const std::string& Path() const noexcept { return FPath; }
+    const std::string& Folder() const noexcept { return FDir; }
+    // Runs SQL through isql and the server; returns isql's output.
+    std::string Isql(const std::string& sql) const;
+
+private:
+    std::string FDir, FPath;
+};
+
+enum class Attach { Embedded, Server };
+const char* attach_name(Attach a);
+
+// A connection set up like the updater's: provider "InterBase", the built-in
+// user and password, default transaction `t`. Embedded forces the in-process
+// engine (no fallback to the server).
+void configure(TDbConnection& c, TDbTransaction& t, Attach how, const std::string& database);
+
+// Runs a shell command; returns its standard output, fails the test on a non-zero exit.
+std::string run(const std::string& command);
+
+} // namespace kv::test

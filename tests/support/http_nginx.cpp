@@ -1,0 +1,79 @@
+// The private nginx for tests (see http_nginx.h).
+#include "http_nginx.h"
+
+#include "platform/sockets.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace kv::test {
+namespace fs = std::filesystem;
+
+uint16_t free_loopback_port() {
+    os::socket_startup();
+    uint32_t error = 0;
+    os::SocketHandle s = os::socket_open(4, error);
+    uint16_t port = 0;
+    if (s != os::kInvalidSocket && os::socket_listen(s, "127.0.0.1", 0, 1) == 0)
+        port = os::socket_local_port(s);
+    if (s != os::kInvalidSocket) os::socket_close(s);
+    return port;
+}
+
+namespace {
+
+std::string nginx_command(const fs::path& prefix, const std::string& extra) {
+    return "nginx -e '" + (prefix / "error.log").string() + "' -p '" + prefix.string() + "' -c '" +
+           (prefix / "nginx.conf").string() + "'" + extra;
+}
+
+} // namespace
+
+NginxServer::NginxServer(const fs::path& root) {
+    FPrefix = fs::temp_directory_path() /
+              ("kv_nginx_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(FPrefix);
+    FPort = free_loopback_port();
+    std::ofstream conf(FPrefix / "nginx.conf");
+    std::string p = FPrefix.string();
+    conf << "daemon on;\nworker_processes 1;\nuser root;\npid " << p << "/nginx.pid;\n"
+         << "error_log " << p << "/error.log;\nevents { worker_connections 64; }\n"
+         << "http {\n  default_type application/octet-stream;\n"
+         << "  log_format conn '$connection $request';\n  access_log " << p << "/access.log conn;\n"
+         << "  client_body_temp_path " << p << "/body;\n  proxy_temp_path " << p << "/proxy;\n"
+         << "  fastcgi_temp_path " << p << "/fastcgi;\n  uwsgi_temp_path " << p << "/uwsgi;\n"
+         << "  scgi_temp_path " << p << "/scgi;\n  sendfile on;\n  keepalive_requests 1000;\n"
+         << "  server {\n    listen 127.0.0.1:" << FPort << ";\n    root " << fs::absolute(root).string()
+         << ";\n  }\n}\n";
+    conf.close();
+    if (std::system(nginx_command(FPrefix, " 2>>'" + p + "/start.log'").c_str()) != 0)
+        throw std::runtime_error("nginx did not start; see " + p + "/start.log");
+    for (int i = 0; i < 200 && !fs::exists(FPrefix / "nginx.pid"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+NginxServer::~NginxServer() {
+    std::system(nginx_command(FPrefix, " -s stop 2>/dev/null").c_str());
+    for (int i = 0; i < 200 && fs::exists(FPrefix / "nginx.pid"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::error_code ec;
+    fs::remove_all(FPrefix, ec);
+}
+
+std::string NginxServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+std::vector<std::string> NginxServer::request_connections() const {
+    std::ifstream log(FPrefix / "access.log");
+    std::vector<std::string> out;
+    for (std::string line; std::getline(log, line);)
+        out.push_back(line.substr(0, line.find(' ')));
+    return out;
+}
+
+} // namespace kv::test

@@ -1,0 +1,35 @@
+// A private nginx for tests: serves a folder on a free loopback port, with its
+// own configuration, logs and temporary files in a folder of its own, and
+// stops when the object goes. Its access log records the connection serial
+// number of every request, so tests can count connections.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kv::test {
+
+class NginxServer {
+public:
+    // Raises std::runtime_error when nginx cannot be started.
+    explicit NginxServer(const std::filesystem::path& root);
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    uint16_t port() const { return FPort; }
+    std::string url(const std::string& path) const;
+    // The connection serial number of each request logged so far.
+    std::vector<std::string> request_connections() const;
+
+private:
+    std::filesystem::path FPrefix;
+    uint16_t FPort = 0;
+};
+
+// A free loopback port at the time of the call.
+uint16_t free_loopback_port();
+
+} // namespace kv::test
