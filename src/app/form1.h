@@ -5,14 +5,12 @@
 #pragma once
 
 #include "app/application.h"
+#include "archive/seven_zip.h"
 #include "db/db_connection.h"
 #include "db/db_query.h"
 #include "db/db_transaction.h"
 #include "db/script.h"
-
 #include "http/net_http.h"
-
-#include "archive/seven_zip.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
