@@ -85,6 +85,11 @@ TForm1::TForm1(TApplication& application, TForm1Config config)
     Memo1.SetEnabled(false);
     Memo1.tab_order = 4;
     arrange_panel();
+    setup_database_components();
+
+    NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
+    NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
+    NetHTTP1.OnWorkEnd = [this](TNetComponent* s, TWorkMode m) { NetHTTP1WorkEnd(s, m); };
 
     OnShow = [this] { FormShow(this); };
 }
@@ -140,8 +145,8 @@ void TForm1::FormCreate(TObject*) {
         [&] {
             FIni->UpdateFile();
             FIni.reset();
-            // The connection takes DatabasePath as its Database, then
-            // ServerAddress as its Server, here.
+            ibdb1.SetDatabase(FSettings.DatabasePath);
+            ibdb1.SetServer(FSettings.ServerAddress);
             Label1.SetCaption(FSettings.UpdateBaseUrl);
             Label2.SetCaption(FSettings.ServerAddress);
             Label3.SetCaption(FSettings.ApplicationPath);
