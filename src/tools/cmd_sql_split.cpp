@@ -1,0 +1,57 @@
+// kvtool sql-split: shows how the script runner would cut a file with the
+// delimiter ";", one JSON line per statement it reads, without a database.
+// Support uses it to see why a script sent what it sent; tests use it as a
+// black box. kvtool upgrade-script writes the built-in upgrade script as it
+// is, so that it can be read, cut or run against a copy of a site database.
+#include "db/script_splitter.h"
+#include "rtl/stream.h"
+#include "tools/command.h"
+#include "tools/json.h"
+#include "workflow/upgrade_script.h"
+
+#include <cstdio>
+
+#include <string>
+
+namespace kv::tool {
+namespace {
+
+std::string read_whole_file(const std::string& name) {
+    TFileStream f(name, fmOpenRead | fmShareDenyNone);
+    std::string text(static_cast<size_t>(f.Size()), '\0');
+    f.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+    return text;
+}
+
+int sql_split(const Args& args) {
+    if (args.size() != 1) return usage_error();
+    ScriptSplitter splitter;
+    splitter.Start(prepare_script_text(read_whole_file(args[0])), ";");
+    int index = 0;
+    for (ScriptStatement st; splitter.Next(st);) {
+        if (st.empty()) continue;
+        JsonObject()
+            .add("index", index++)
+            .add("kind", statement_kind_name(st.kind))
+            .add("offset", static_cast<int64_t>(st.char_offset))
+            .add("sent", is_sent_kind(st.kind))
+            .add("text", st.text)
+            .print();
+    }
+    return 0;
+}
+
+int print_upgrade_script(const Args& args) {
+    if (!args.empty()) return usage_error();
+    const std::string& text = upgrade_script();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+KVTOOL_COMMAND("sql-split", "FILE", sql_split);
+KVTOOL_COMMAND("upgrade-script", "", print_upgrade_script);
+
+} // namespace kv::tool
