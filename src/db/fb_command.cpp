@@ -82,9 +82,13 @@ std::string time_text(uint32_t t) { // 1/10000 s since midnight
 
 } // namespace
 
-ProcessedText process_statement_text(std::string_view text) {
+ProcessedText process_statement_text(std::string_view text, bool scan_params) {
     std::string expanded = expand(trim_controls(text));
     ProcessedText r;
+    if (!scan_params) {
+        r.native = std::move(expanded);
+        return r;
+    }
     r.native.reserve(expanded.size());
     TFbParser p;
     p.SetText(expanded);
@@ -240,9 +244,9 @@ TFbCommand::~TFbCommand() {
     Unprepare();
 }
 
-void TFbCommand::SetText(std::string_view text) {
+void TFbCommand::SetText(std::string_view text, bool scan_params) {
     Unprepare();
-    FText = process_statement_text(text);
+    FText = process_statement_text(text, scan_params);
 }
 
 bool TFbCommand::ReturnsRows() const noexcept {
@@ -428,7 +432,7 @@ int64_t TFbCommand::RowsAffected() {
         int len = c.Call(c.isc_vax_integer, p + 1, int16_t(2));
         if (len < 0 || p + 3 + len > end) break;
         int64_t count = c.Call(c.isc_vax_integer, p + 3, static_cast<int16_t>(len));
-        if (code == 13 || code == 14 || code == 16) total += count; // update, delete, insert counts
+        if (code == 14 || code == 15 || code == 16) total += count; // insert, update, delete counts (13: select)
         p += 3 + len;
     }
     return total;
