@@ -1,6 +1,7 @@
 // The application object: title, event loop, end request and error box.
 #include "app/application.h"
 
+#include "db/db_connection.h"
 #include "platform/unicode.h"
 #include "rtl/exception.h"
 
@@ -53,10 +54,15 @@ std::string innermost_message(std::exception_ptr error) {
     return message;
 }
 
+TApplication::TApplication(window::Backend& backend) : FBackend(backend) {
+    SetApplicationErrorHandler([this](std::exception_ptr e) { HandleException(e); });
+}
+
 TApplication::~TApplication() {
     // Forms go before the application they refer to, the last created first.
     while (!FForms.empty())
         FForms.pop_back();
+    SetApplicationErrorHandler(nullptr);
 }
 
 void TApplication::Initialize() {

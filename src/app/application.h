@@ -15,7 +15,9 @@ namespace kv {
 
 class TApplication {
 public:
-    explicit TApplication(window::Backend& backend) : FBackend(backend) {}
+    // Installs HandleException as the central error handler of the
+    // components that report an error and go on (the script runner).
+    explicit TApplication(window::Backend& backend);
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
     ~TApplication();

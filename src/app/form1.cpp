@@ -7,9 +7,24 @@
 #include "rtl/in_any_case.h"
 #include "rtl/ini_file.h"
 
+#include <algorithm>
+
 namespace kv {
 
 using window::ControlKind;
+
+bool names_drive_root(std::string_view folder) {
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+        folder.remove_suffix(1);
+    if (folder.empty()) return true;
+    if (folder.size() == 2 && folder[1] == ':') return true;
+    if (folder.rfind("\\\\", 0) == 0 || folder.rfind("//", 0) == 0) {
+        // "\\server\share" is a share's root; a folder below it has one separator more.
+        const std::string_view rest = folder.substr(2);
+        return std::count_if(rest.begin(), rest.end(), [](char c) { return c == '\\' || c == '/'; }) < 2;
+    }
+    return false;
+}
 
 TForm1::TForm1(TApplication& application, TForm1Config config)
     : window::Form(application.Backend()), Application(application), Config(std::move(config)),
@@ -70,6 +85,11 @@ TForm1::TForm1(TApplication& application, TForm1Config config)
     Memo1.SetEnabled(false);
     Memo1.tab_order = 4;
     arrange_panel();
+    setup_database_components();
+
+    NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
+    NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
+    NetHTTP1.OnWorkEnd = [this](TNetComponent* s, TWorkMode m) { NetHTTP1WorkEnd(s, m); };
 
     OnShow = [this] { FormShow(this); };
 }
@@ -117,16 +137,16 @@ void TForm1::FormCreate(TObject*) {
             FSettings.ApplicationPath = FIni->ReadString("BAGLANTI", "UYGULAMA_ADRES", "");
             FSettings.DatabasePath = FIni->ReadString("BAGLANTI", "DB_ADRES", "");
             FSettings.ReportPath = FIni->ReadString("BAGLANTI", "RAPOR_ADRES", "");
-            // An empty value would put every later step at the drive's root:
-            // the start-up default stays then.
+            // An empty value would put every later step at the drive's root,
+            // as would a root itself: the start-up default stays then.
             std::string update_folder = FIni->ReadString("BAGLANTI", "UPDATE_ADRES", "");
-            if (!update_folder.empty()) FSettings.UpdateFolder = std::move(update_folder);
+            if (!names_drive_root(update_folder)) FSettings.UpdateFolder = std::move(update_folder);
         },
         [&] {
             FIni->UpdateFile();
             FIni.reset();
-            // The connection takes DatabasePath as its Database, then
-            // ServerAddress as its Server, here.
+            ibdb1.SetDatabase(FSettings.DatabasePath);
+            ibdb1.SetServer(FSettings.ServerAddress);
             Label1.SetCaption(FSettings.UpdateBaseUrl);
             Label2.SetCaption(FSettings.ServerAddress);
             Label3.SetCaption(FSettings.ApplicationPath);

@@ -5,11 +5,18 @@
 #pragma once
 
 #include "app/application.h"
+#include "archive/seven_zip.h"
+#include "db/db_connection.h"
+#include "db/db_query.h"
+#include "db/db_transaction.h"
+#include "db/script.h"
+#include "http/net_http.h"
 #include "platform/window/backend.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kv {
 
@@ -36,6 +43,12 @@ struct SiteSettings {
     std::string UpdateFolder;
 };
 
+// Whether a folder name is empty or names a root: of the current drive
+// (a lone separator), of a drive (C: or C: and a separator), of a network
+// share (two separators, server, share) or the file system's root. The
+// update folder is emptied, so it must never be one of these.
+bool names_drive_root(std::string_view folder);
+
 class TForm1 : public window::Form {
 public:
     TForm1(TApplication& application, TForm1Config config = {});
@@ -57,7 +70,14 @@ public:
     window::Control Label4;
     window::Control Button4;
     window::Control Memo1;
+    TDbConnection ibdb1{"ibdb1"};
+    TDbScript ScriptRunner{"ScriptRunner"};
+    TDbTransaction ibt1{"ibt1"};
+    TDbQuery uq1{"uq1"};
     std::unique_ptr<TIniFile> FIni;
+    TNetHTTP NetHTTP1;
+    // The archive reader of the package step, kept until the program ends.
+    RefPtr<I7zInArchive> Arch;
 
     void Button1Click(TObject* Sender);
     void Button5Click(TObject* Sender);
@@ -67,6 +87,14 @@ public:
     void DeleteDirectory(const std::string& Name);
     void Button4Click(TObject* Sender);
     void Button3Click(TObject* Sender);
+
+    // Fetches url into the file dosya (created anew) through NetHTTP1, moving
+    // the progress display; the file is closed in every outcome and keeps
+    // what was written when the download fails.
+    void DownloadFile(const std::string& url, const std::string& dosya);
+    void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+    void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
+    void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
@@ -88,6 +116,8 @@ public:
 
 private:
     void arrange_panel();
+    // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
+    void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a
     // click taken while the running step pumps events cannot start a second
     // run of a step inside it.

@@ -93,12 +93,16 @@ TDbTransaction& TDbConnection::UsedTransaction() noexcept {
 
 void TDbConnection::provider_error(EFbError& e, bool& fail) {
     if (OnError) OnError(EDbError(e), fail);
-    if (e.IsFatal() && !FClosing) {
-        try {
-            Close();
-        } catch (...) {
-            // the connection is lost; the error being raised says why
-        }
+}
+
+// Not done inside provider_error: the statement that met the error is still
+// running there, and closing would free it under its feet.
+void TDbConnection::close_if_lost() noexcept {
+    if (FProvider.IsValid() || !Connected() || FClosing) return;
+    try {
+        Close();
+    } catch (...) {
+        // the connection is lost; the error being raised says why
     }
 }
 
@@ -120,8 +124,6 @@ void TDbConnection::Close() {
     } reset{FClosing};
     for (TDbConnectionUser* u : std::vector<TDbConnectionUser*>(FUsers))
         u->ConnectionClosing();
-    for (TDbConnectionUser* u : std::vector<TDbConnectionUser*>(FUsers))
-        u->ConnectionDestroying();
     for (TDbTransaction* t : std::vector<TDbTransaction*>(FTransactions))
         t->CloseByAction();
     Wrap([&] { FProvider.Disconnect(); });

@@ -100,17 +100,22 @@ public:
     void AddTransaction(TDbTransaction* t);
     void RemoveTransaction(TDbTransaction* t) noexcept;
 
-    // Runs `f`, passing provider errors on as EDbError.
+    // Runs `f`, passing provider errors on as EDbError. After a fatal error
+    // (the connection is lost) the connection is closed first, once the
+    // provider call has returned, ignoring errors of that close.
     template <class F> decltype(auto) Wrap(F&& f) {
         try {
             return f();
         } catch (const EDataAccessError& e) {
-            throw EDbError(e);
+            EDbError error(e);
+            close_if_lost();
+            throw error;
         }
     }
 
 private:
     void provider_error(EFbError& e, bool& fail);
+    void close_if_lost() noexcept;
     void change(std::string& field, const std::string& v);
 
     std::string FProviderName;

@@ -89,6 +89,7 @@ void TDbQuery::Open() {
                         FFields.emplace_back(new TDbField(*this, static_cast<int>(i), FCommand->Fields()[i]));
                     FCommand->Execute(t.Provider(), FParams.Values());
                 });
+                if (!FCommand->IsSelect()) t.AfterExecute(c.AutoCommit && AutoCommit);
                 FUsing = &t;
                 t.AddUser(this);
                 FActive = true;
@@ -172,7 +173,7 @@ void TDbSQL::SetTransaction(TDbTransaction* t) {
 
 void TDbSQL::SetSQL(std::string text) {
     FSQL = std::move(text);
-    FText = process_statement_text(FSQL);
+    FText = process_statement_text(FSQL, ParamCheck);
     FParams.Reset(FText.params);
 }
 
@@ -184,19 +185,19 @@ void TDbSQL::Execute() {
     t.BeginUse();
     in_any_case(
         [&] {
-            bool returns_rows = false;
+            bool select = false;
             {
                 TFbCommand cmd(c.Provider());
                 c.Wrap([&] {
-                    cmd.SetText(FSQL);
+                    cmd.SetText(FSQL, ParamCheck);
                     cmd.Prepare(t.Provider());
                     FStatementType = cmd.StatementType();
                     cmd.Execute(t.Provider(), FParams.Values());
-                    returns_rows = cmd.ReturnsRows();
-                    if (!returns_rows) FRowsAffected = cmd.RowsAffected();
+                    select = cmd.IsSelect();
+                    if (!select) FRowsAffected = cmd.RowsAffected();
                 });
             }
-            if (!returns_rows) t.AfterExecute(c.AutoCommit && AutoCommit);
+            if (!select) t.AfterExecute(c.AutoCommit && AutoCommit);
         },
         [&] { t.EndUse(); });
 }

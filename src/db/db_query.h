@@ -134,6 +134,8 @@ public:
     TDbTransaction* Transaction() const noexcept { return FTransaction; }
     void SetTransaction(TDbTransaction* t);
     bool AutoCommit = true;
+    // Whether ":name" markers are parameters (read when the text is set).
+    bool ParamCheck = true;
 
     const std::string& SQL() const noexcept { return FSQL; }
     // Rescans the parameters; the lexer's error leaves here.

@@ -82,9 +82,13 @@ std::string time_text(uint32_t t) { // 1/10000 s since midnight
 
 } // namespace
 
-ProcessedText process_statement_text(std::string_view text) {
+ProcessedText process_statement_text(std::string_view text, bool scan_params) {
     std::string expanded = expand(trim_controls(text));
     ProcessedText r;
+    if (!scan_params) {
+        r.native = std::move(expanded);
+        return r;
+    }
     r.native.reserve(expanded.size());
     TFbParser p;
     p.SetText(expanded);
@@ -240,9 +244,9 @@ TFbCommand::~TFbCommand() {
     Unprepare();
 }
 
-void TFbCommand::SetText(std::string_view text) {
+void TFbCommand::SetText(std::string_view text, bool scan_params) {
     Unprepare();
-    FText = process_statement_text(text);
+    FText = process_statement_text(text, scan_params);
 }
 
 bool TFbCommand::ReturnsRows() const noexcept {

@@ -29,8 +29,9 @@ struct ProcessedText {
 // comments (a "{" outside strings and comments raises "Unexpected character");
 // then replace each parameter marker (":" + name) by "?", unless one of
 // BEGIN, CREATE, DROP, ALTER, DECLARE, GRANT, REVOKE came earlier.
+// With `scan_params` false the markers are left as text (step 4 skipped).
 // Lexer errors leave as they are raised.
-ProcessedText process_statement_text(std::string_view text);
+ProcessedText process_statement_text(std::string_view text, bool scan_params = true);
 
 struct TFbFieldDesc {
     std::string name;     // as the server reports it (the alias)
@@ -64,7 +65,7 @@ public:
     TFbCommand(const TFbCommand&) = delete;
     TFbCommand& operator=(const TFbCommand&) = delete;
 
-    void SetText(std::string_view text); // unprepares
+    void SetText(std::string_view text, bool scan_params = true); // unprepares
     const std::string& NativeText() const noexcept { return FText.native; }
     const std::vector<std::string>& ParamNames() const noexcept { return FText.params; }
 
@@ -75,7 +76,11 @@ public:
     void Unprepare() noexcept;
     bool Prepared() const noexcept { return FStatement != 0; }
     int StatementType() const noexcept { return FType; }
+    // Statements that give back results: a cursor (select) or one row (execute procedure).
     bool ReturnsRows() const noexcept;
+    // Statements that open a cursor; the others count as "returning no rows"
+    // for the automatic-commit rule.
+    bool IsSelect() const noexcept { return FType == fb::stSelect || FType == fb::stSelectForUpdate; }
 
     // Runs the prepared statement with one value per parameter name.
     void Execute(TFbTransaction& transaction, const std::vector<Variant>& params);

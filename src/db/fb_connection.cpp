@@ -5,6 +5,7 @@
 #include "db/fb_command.h"
 #include "db/fb_transaction.h"
 #include "platform/unicode.h"
+#include "rtl/in_any_case.h"
 #include "rtl/text.h"
 
 #include <algorithm>
@@ -431,21 +432,22 @@ void TFbConnection::read_charset() {
 
 void TFbConnection::Disconnect() {
     if (!FConnected) return;
-    struct ZeroHandle {
-        fb::Handle& h;
-        ~ZeroHandle() { h = 0; }
-    } zero{FHandle};
-    if (FInternalTransaction->Active()) {
-        if (FValid)
-            FInternalTransaction->Commit();
-        else
-            FInternalTransaction->Rollback();
-    }
-    FConnected = false;
-    fb::ISC_STATUS r = FClient->Call(FClient->isc_detach_database, FStatus, &FHandle);
-    // After a fatal error the attachment is gone: the call only frees the
-    // client's handle, and its error says nothing new.
-    if (FValid) Check(r, FStatus);
+    in_any_case(
+        [&] {
+            if (!FInternalTransaction->Active()) return;
+            if (FValid)
+                FInternalTransaction->Commit();
+            else
+                FInternalTransaction->Rollback();
+        },
+        [&] {
+            FConnected = false;
+            fb::ISC_STATUS r = FClient->Call(FClient->isc_detach_database, FStatus, &FHandle);
+            FHandle = 0;
+            // After a fatal error the attachment is gone: the call only frees
+            // the client's handle, and its error says nothing new.
+            if (FValid) Check(r, FStatus);
+        });
 }
 
 void TFbConnection::FbError(const fb::ISC_STATUS* status, bool use_callback) {

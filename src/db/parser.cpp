@@ -136,7 +136,14 @@ std::string_view lexem_kind_name(LexemKind k) noexcept {
 
 TParser::TParser(std::span<const KeywordEntry> keywords, std::string_view line_comment,
                  std::string_view block_open, std::string_view block_close)
-    : FKeywords(keywords), FLineComment(line_comment), FBlockOpen(block_open), FBlockClose(block_close) {}
+    : FKeywords(keywords), FLineComment(line_comment), FBlockOpen(block_open), FBlockClose(block_close) {
+    size_t i = 0;
+    for (int letter = 0; letter <= 26; ++letter) {
+        while (i < FKeywords.size() && FKeywords[i].word[0] - 'A' < letter)
+            ++i;
+        FBucket[letter] = i;
+    }
+}
 
 void TParser::SetText(std::string_view text) {
     FText.assign(text);
@@ -154,17 +161,24 @@ void TParser::Back() noexcept {
     FPos = FLexemStart;
 }
 
+// Keywords are words of letters A-Z; the sorted list is searched only within
+// the bucket of the word's first letter.
 Keyword TParser::find_keyword(std::string_view word) const noexcept {
-    if (word.size() > kLongestKeyword) return Keyword::None;
+    if (word.size() < 2 || word.size() > kLongestKeyword) return Keyword::None;
     char buf[kLongestKeyword];
     for (size_t i = 0; i < word.size(); ++i) {
         char c = word[i];
-        buf[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        else if (c < 'A' || c > 'Z')
+            return Keyword::None;
+        buf[i] = c;
     }
     std::string_view up(buf, word.size());
-    auto it = std::lower_bound(FKeywords.begin(), FKeywords.end(), up,
-                               [](const KeywordEntry& e, std::string_view w) { return e.word < w; });
-    return (it != FKeywords.end() && it->word == up) ? it->code : Keyword::None;
+    const int letter = buf[0] - 'A';
+    for (size_t i = FBucket[letter]; i < FBucket[letter + 1]; ++i)
+        if (FKeywords[i].word == up) return FKeywords[i].code;
+    return Keyword::None;
 }
 
 // Up to and including the closing quote, or to the end of the text.
@@ -193,32 +207,30 @@ Lexem TParser::read(bool keywords) {
     if (start >= size) return lx; // End
 
     auto opens = [&](std::string_view marker) {
-        return !marker.empty() && std::string_view(s + start, size - start).starts_with(marker);
+        return !marker.empty() && s[start] == marker[0] &&
+               std::string_view(s + start, size - start).starts_with(marker);
     };
 
     size_t end = start + 1;
-    CharClass cls = class_of(s[start]);
-    if (cls == CharClass::Blank) {
+    bool breaks = false; // whether the lexem can hold line breaks
+    switch (class_of(s[start])) {
+    case CharClass::Blank:
         lx.kind = LexemKind::Blank;
         while (end < size && class_of(s[end]) == CharClass::Blank)
             ++end;
-    } else if (cls == CharClass::Invalid) {
+        breaks = true;
+        break;
+    case CharClass::Invalid:
         unknown_symbol(s[start]);
-    } else if (opens(FLineComment)) {
-        lx.kind = LexemKind::Comment;
-        end = FText.find_first_of("\r\n", start + FLineComment.size());
-        if (end == std::string::npos) end = size;
-    } else if (opens(FBlockOpen)) {
-        lx.kind = LexemKind::Comment;
-        end = FText.find(FBlockClose, start + FBlockOpen.size());
-        end = end == std::string::npos ? size : end + FBlockClose.size();
-    } else if (cls == CharClass::IdentStart) {
+    case CharClass::IdentStart: {
         while (end < size && is_ident_char(s[end]))
             ++end;
         std::string_view word(s + start, end - start);
         lx.keyword = keywords ? find_keyword(word) : Keyword::None;
         lx.kind = lx.keyword == Keyword::None ? LexemKind::Identifier : LexemKind::Keyword;
-    } else if (cls == CharClass::Digit) {
+        break;
+    }
+    case CharClass::Digit:
         lx.kind = LexemKind::Number;
         while (end < size && class_of(s[end]) == CharClass::Digit)
             ++end;
@@ -227,20 +239,37 @@ Lexem TParser::read(bool keywords) {
             while (end < size && class_of(s[end]) == CharClass::Digit)
                 ++end;
         }
-    } else if (cls == CharClass::SingleQuote) {
+        break;
+    case CharClass::SingleQuote:
         lx.kind = LexemKind::String;
         end = scan_quoted(start, '\'');
-    } else if (cls == CharClass::DoubleQuote) {
+        breaks = true;
+        break;
+    case CharClass::DoubleQuote:
         lx.kind = LexemKind::Identifier;
         end = scan_quoted(start, '"');
-    } else {
-        lx.kind = LexemKind::Symbol;
-        lx.symbol = symbol_code(s[start]);
+        breaks = true;
+        break;
+    case CharClass::Symbol:
+        // Comment openers begin with a symbol character and win over the symbol.
+        if (opens(FLineComment)) {
+            lx.kind = LexemKind::Comment;
+            end = FText.find_first_of("\r\n", start + FLineComment.size());
+            if (end == std::string::npos) end = size;
+        } else if (opens(FBlockOpen)) {
+            lx.kind = LexemKind::Comment;
+            end = FText.find(FBlockClose, start + FBlockOpen.size());
+            end = end == std::string::npos ? size : end + FBlockClose.size();
+            breaks = true;
+        } else {
+            lx.kind = LexemKind::Symbol;
+            lx.symbol = symbol_code(s[start]);
+        }
+        break;
     }
     lx.text = std::string_view(s + start, end - start);
-    if (lx.kind == LexemKind::Blank || lx.kind == LexemKind::Comment || lx.kind == LexemKind::String ||
-        s[start] == '"')
-        advance_over(end); // only these can hold line breaks
+    if (breaks)
+        advance_over(end);
     else
         FPos.offset = end;
     return lx;

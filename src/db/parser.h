@@ -168,7 +168,8 @@ public:
     size_t LexemColumn() const noexcept { return FLexemStart.column(); }
 
 protected:
-    // `keywords` must be sorted by word and outlive the parser.
+    // `keywords`: upper-case words of letters A-Z, sorted, outliving the
+    // parser. Comment markers must begin with a symbol character.
     TParser(std::span<const KeywordEntry> keywords, std::string_view line_comment,
             std::string_view block_open, std::string_view block_close);
 
@@ -179,6 +180,7 @@ private:
     void advance_over(size_t end);
 
     std::span<const KeywordEntry> FKeywords;
+    size_t FBucket[27] = {}; // FKeywords[FBucket[l]..FBucket[l+1]) start with letter l
     std::string_view FLineComment, FBlockOpen, FBlockClose;
     std::string FText;
     TextPosition FPos, FLexemStart;

@@ -276,8 +276,12 @@ void TNetIOHandlerStack::ReadStream(TStream* AStream, int64_t AByteCount, bool A
         int64_t pos = AStream->Position();
         if (AByteCount > std::numeric_limits<int64_t>::max() - pos)
             throw ENetIOHandlerStreamDataTooLarge("Data is too large for stream");
-        AStream->SetSize(pos + AByteCount);
-        AStream->SetPosition(pos);
+        // A file reaches its final size at once. A memory stream is not sized
+        // ahead: the announced length is the peer's word, not bytes that arrived.
+        if (!dynamic_cast<TMemoryStream*>(AStream)) {
+            AStream->SetSize(pos + AByteCount);
+            AStream->SetPosition(pos);
+        }
     }
     BeginWork(TWorkMode::wmRead, until_close ? 0 : AByteCount);
     in_any_case(

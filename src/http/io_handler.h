@@ -96,7 +96,8 @@ protected:
     virtual int64_t SocketRecv(char* buffer, size_t count, uint32_t& error);
     virtual int64_t SocketSend(const char* data, size_t count, uint32_t& error);
     virtual void SocketClose() noexcept;
-    bool SocketAllocated() const noexcept { return FSocketAllocated; }
+    // Set once ConnectSocket has a socket, so that Close releases it.
+    bool FSocketAllocated = false;
 
 private:
     const char* Head() const noexcept { return FBuffer.get() + FHead; }
@@ -104,7 +105,6 @@ private:
     void ExtractToStream(TStream* AStream, size_t count);
     void Reserve(size_t extra);
     void CloseSocket() noexcept;
-    bool FSocketAllocated = false;
     [[noreturn]] void RaiseClosed();
 
     os::SocketHandle FSocket = os::kInvalidSocket;

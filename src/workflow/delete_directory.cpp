@@ -1,15 +1,16 @@
 // The update folder reset: removes a folder with everything below it, depth
 // first, and tells the operator about each folder it could not remove.
-// Links are removed as links and never followed, so nothing outside the
-// folder is touched.
+// Links are removed as links and never followed, and a drive's root is
+// refused, so nothing outside the folder is touched.
 #include "app/form1.h"
 #include "platform/files.h"
 
 namespace kv {
 
 void TForm1::DeleteDirectory(const std::string& Name) {
-    // An empty name would list the root of the current drive.
-    if (Name.empty()) return;
+    // An empty name would list the root of the current drive; a root is never
+    // the update folder.
+    if (names_drive_root(Name)) return;
     auto entries = os::list_directory(Name);
     if (!entries) return;
     for (const os::DirEntry& entry : *entries) {

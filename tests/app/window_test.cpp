@@ -69,6 +69,32 @@ TEST(StartUp, EmptyUpdateFolderKeepsTheDefault) {
     EXPECT_EQ(u.form->Settings().ServerAddress, "10.0.0.5");
 }
 
+TEST(StartUp, RootAsUpdateFolderKeepsTheDefault) {
+    SiteFolder site;
+    site.write("kvayarlar.ini", "[BAGLANTI]\nUPDATE_ADRES=C:\\\n");
+    Updater u;
+    EXPECT_EQ(u.form->Settings().UpdateFolder, os::current_directory() + "\\update\\");
+}
+
+TEST(StartUp, DriveRootNames) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},
+        {"\\", true},
+        {"/", true},
+        {"C:", true},
+        {"C:\\", true},
+        {"C:\\\\", true},
+        {"\\\\srv\\share", true},
+        {"\\\\srv\\share\\", true},
+        {"C:\\update", false},
+        {"\\\\srv\\share\\upd", false},
+        {"/srv/update/", false},
+        {"update", false},
+    };
+    for (auto& [name, root] : cases)
+        EXPECT_EQ(names_drive_root(name), root) << name;
+}
+
 struct LockCase {
     const char* typed;
     bool press_enter; // else click "Giriş"

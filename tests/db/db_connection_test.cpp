@@ -278,3 +278,36 @@ TEST_F(DbConnection, ProviderErrorsReachTheErrorHook) {
     EXPECT_FALSE(q.Active());
     EXPECT_TRUE(ibt1.Active()) << "the transaction started for a failed open stays active";
 }
+
+TEST_F(DbConnection, ALostConnectionIsClosedAndItsQueryWithIt) {
+    SiteDb db;
+    TDbConnection ibdb1("ibdb1");
+    TDbTransaction ibt1("ibt1");
+    configure(ibdb1, ibt1, Attach::Server, db.Path());
+    TDbQuery uq1("uq1");
+    uq1.SetConnection(&ibdb1);
+    uq1.SetSQL("select current_connection from rdb$database");
+    uq1.Open();
+    const int64_t id = uq1.Fields(0).AsVariant().AsInt64();
+    ibdb1.Commit();
+
+    TDbConnection killer("killer");
+    TDbTransaction kt;
+    configure(killer, kt, Attach::Server, db.Path());
+    TDbSQL kill;
+    kill.SetConnection(&killer);
+    kill.SetSQL("delete from mon$attachments where mon$attachment_id = " + std::to_string(id));
+    kill.Execute();
+
+    // The next statement meets the lost connection while it is being prepared.
+    uq1.SetSQL("Select yil from firmabilgi");
+    std::string cls;
+    EXPECT_EQ(error_of([&] { uq1.Open(); }, &cls), "connection shutdown");
+    EXPECT_EQ(cls, "EDbError");
+    EXPECT_FALSE(ibdb1.Connected());
+    EXPECT_FALSE(uq1.Active());
+    EXPECT_FALSE(ibt1.Active());
+    ibdb1.Open(); // a new attach works
+    uq1.Open();
+    EXPECT_EQ(uq1.FieldByName("yil").AsVariant().AsInt64(), 2026);
+}

@@ -15,8 +15,8 @@ status=0
 for exe in "$@"; do
   [ -f "$exe" ] || { echo "FAIL: $exe is missing (build the win32 preset)"; status=1; continue; }
   dump=$(x86_64-w64-mingw32-objdump -p "$exe") || { echo "FAIL: objdump cannot read $exe"; status=1; continue; }
-  grep -q 'file format pei-i386' <<<"$dump" || { echo "FAIL: $exe is not a 32-bit Windows program"; status=1; }
-  grep -qE '^Magic[[:space:]]+010b' <<<"$dump" || { echo "FAIL: $exe is not PE32"; status=1; }
+  [[ $dump == *"file format pei-i386"* ]] || { echo "FAIL: $exe is not a 32-bit Windows program"; status=1; }
+  [[ $dump =~ Magic[[:space:]]+010b ]] || { echo "FAIL: $exe is not PE32"; status=1; }
   dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sed 's/\.dll$//')
   [ -n "$dlls" ] || { echo "FAIL: $exe imports nothing (not a PE import table?)"; status=1; }
   for d in $dlls; do

@@ -92,8 +92,12 @@ TEST(DatabaseParameterBuffer, Bytes) {
         {"UseUnicode with UTF8", [](DpbParams& p) { p.use_unicode = true, p.charset = "utf8"; },
          head + bytes({48, 4}) + "utf8" + bytes({63, 1, 3, 77, 0})},
         {"role, trusted auth, no triggers",
-         [](DpbParams& p) { p.role = "R", p.trusted_auth = true, p.no_db_triggers = true; },
-         head + bytes({60, 1, 'R', 73, 1, 0, 72, 1, 1, 63, 1, 3, 77, 0})},
+         [](DpbParams& p) {
+             p.role = "ADMIN";
+             p.trusted_auth = true;
+             p.no_db_triggers = true;
+         },
+         head + bytes({60, 5}) + "ADMIN" + bytes({73, 1, 0, 72, 1, 1, 63, 1, 3, 77, 0})},
         {"config overrides and compression",
          [](DpbParams& p) { p.config_overrides = "Providers=Engine12|A=1", p.wire_compression = true; },
          head + bytes({87, 45}) + "Providers=Engine12\r\nA=1\r\nWireCompression=true" +

@@ -52,12 +52,15 @@ wait_exit() { # seconds
 snap() { "$wine64" "$PROBE" list >"$scratch/state" 2>"$scratch/probe.err" || die "probe list: $(cat "$scratch/probe.err")"; }
 
 # Fields of a control line: 2 hwnd, 3 parent, 4 class, 5 text, 6 visible, 7 enabled, 8 centre.
-control() { awk -F'\t' -v t="$1" '$1 == "control" && $5 == t' "$scratch/state" | head -1; }
-control_field() { control "$1" | cut -f"$2"; }
-window_titled() { awk -F'\t' -v t="$1" '$1 == "window" && $4 == t { print $2; exit }' "$scratch/state"; }
-# The top-level window that holds a control with the given text.
-window_holding() { awk -F'\t' -v t="$1" '$1 == "window" { w = $2; title = $4 } $1 == "control" && $5 == t { print w "\t" title; exit }' "$scratch/state"; }
-buttons_in() { awk -F'\t' -v w="$1" '$1 == "window" { cur = $2 } $1 == "control" && cur == w && $4 == "Button" { print $2 }' "$scratch/state"; }
+# Texts reach awk through the environment: -v would expand the "\" of paths.
+control() { T=$1 awk -F'\t' '$1 == "control" && $5 == ENVIRON["T"] { print; exit }' "$scratch/state"; }
+window_titled() { T=$1 awk -F'\t' '$1 == "window" && $4 == ENVIRON["T"] { print $2; exit }' "$scratch/state"; }
+# The top-level window that holds a control with the given text, and its title.
+window_holding() {
+  T=$1 awk -F'\t' '$1 == "window" { w = $2; title = $4 } $1 == "control" && $5 == ENVIRON["T"] { print w "\t" title; exit }' \
+    "$scratch/state"
+}
+buttons_in() { W=$1 awk -F'\t' '$1 == "window" { cur = $2 } $1 == "control" && cur == ENVIRON["W"] && $4 == "Button" { print $2 }' "$scratch/state"; }
 
 # Takes snapshots until CONDITION (a shell command) holds.
 wait_for() { # seconds description condition...

@@ -13,11 +13,11 @@ set -uo pipefail
 # right after its prefix was prepared: a run whose window never appeared
 # (status 3) is tried once more.
 if [ -z "${KV_ATTEMPT:-}" ]; then
-  KV_ATTEMPT=1 "$0" "$@"
+  KV_ATTEMPT=1 bash "$0" "$@"
   rc=$?
   if [ $rc = 3 ]; then
     echo "the window never appeared: trying once more"
-    KV_ATTEMPT=2 "$0" "$@"
+    KV_ATTEMPT=2 bash "$0" "$@"
     rc=$?
   fi
   exit $rc

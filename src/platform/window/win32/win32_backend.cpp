@@ -13,6 +13,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,34 @@ Win32Backend* g_backend = nullptr; // the one window of this thread
 
 int scale(int value, UINT dpi) {
     return MulDiv(value, static_cast<int>(dpi), 96);
+}
+
+// The per-monitor DPI calls exist from Windows 10 on; older systems get the
+// system DPI and the plain frame calculation, so the program still starts.
+template <class Fn> Fn user32_function(const char* name) {
+    FARPROC f = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+    Fn fn = nullptr;
+    static_assert(sizeof(fn) == sizeof(f));
+    if (f) memcpy(&fn, &f, sizeof(fn));
+    return fn;
+}
+
+UINT window_dpi(HWND hwnd) {
+    static auto get_dpi = user32_function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (get_dpi) return get_dpi(hwnd);
+    HDC dc = GetDC(nullptr);
+    UINT dpi = static_cast<UINT>(GetDeviceCaps(dc, LOGPIXELSX));
+    ReleaseDC(nullptr, dc);
+    return dpi;
+}
+
+void adjust_window_rect(RECT* rc, DWORD style, DWORD ex, UINT dpi) {
+    static auto adjust =
+        user32_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    if (adjust)
+        adjust(rc, style, FALSE, ex, dpi);
+    else
+        AdjustWindowRectEx(rc, style, FALSE, ex);
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -152,7 +181,7 @@ HWND Win32Backend::make_control(Control& c, HWND parent, int id) {
         break;
     case ControlKind::Label:
         cls = L"Static";
-        style |= SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFT);
+        style |= SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFTNOWORDWRAP);
         break;
     case ControlKind::Panel:
         cls = kPanelClass;
@@ -215,7 +244,7 @@ Bounds Win32Backend::window_bounds(const Control& c) const {
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         SelectObject(dc, old);
         ReleaseDC(h, dc);
-        b.width = size.cx;
+        b.width = size.cx + scale(2, FDpi); // the glyphs' overhang past the advance width
     }
     return b;
 }
@@ -256,10 +285,10 @@ void Win32Backend::create_window(Form& form) {
     FWindow = CreateWindowExW(ex, kWindowClass, to_wide(form.caption).c_str(), style, CW_USEDEFAULT,
                               CW_USEDEFAULT, form.client_width, form.client_height, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
-    FDpi = GetDpiForWindow(FWindow);
+    FDpi = window_dpi(FWindow);
     make_font();
     RECT rc{0, 0, scale(form.client_width, FDpi), scale(form.client_height, FDpi)};
-    AdjustWindowRectExForDpi(&rc, style, FALSE, ex, FDpi);
+    adjust_window_rect(&rc, style, ex, FDpi);
     SetWindowPos(FWindow, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     int id = kFirstControlId;

@@ -1,0 +1,43 @@
+// The file download of the package step and the three progress handlers of
+// NetHTTP1 that move the progress bar and its text while a body arrives.
+// The handlers use the low 32 bits of the 64-bit counts, as a signed number.
+#include "app/form1.h"
+#include "rtl/in_any_case.h"
+#include "rtl/stream.h"
+
+#include <memory>
+
+namespace kv {
+namespace {
+
+int32_t low32(int64_t count) {
+    return static_cast<int32_t>(static_cast<uint32_t>(count));
+}
+
+} // namespace
+
+void TForm1::DownloadFile(const std::string& url, const std::string& dosya) {
+    auto file = std::make_unique<TFileStream>(dosya, fmCreate);
+    NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
+    NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
+    in_any_case([&] { NetHTTP1.Get(url, file.get()); }, [&] { file.reset(); });
+}
+
+void TForm1::NetHTTP1WorkBegin(TNetComponent*, TWorkMode, int64_t AWorkCountMax) {
+    SetProgressMax(low32(AWorkCountMax));
+    SetProgressPosition(0);
+    SetProgressText("% 0");
+}
+
+void TForm1::NetHTTP1Work(TNetComponent*, TWorkMode, int64_t AWorkCount) {
+    SetProgressPosition(low32(AWorkCount));
+    RepaintProgressBar();
+    SetProgressText("% " + std::to_string(ProgressPosition()));
+    ProcessMessages();
+}
+
+void TForm1::NetHTTP1WorkEnd(TNetComponent*, TWorkMode) {
+    SetProgressText("% 100");
+}
+
+} // namespace kv

@@ -1,0 +1,53 @@
+// kvtool settings as a support technician runs it: in a site folder it prints
+// the six settings as start-up reads them; without kvayarlar.ini it prints the
+// start-up notice on standard error and fails.
+#include "updater_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace kv::test {
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun kvtool_settings(const SiteFolder& site) {
+    const std::string out = (site.path() / "out.txt").string(), err = (site.path() / "err.txt").string();
+    const std::string command =
+        "\"" + std::string(KV_BIN_DIR) + "/kvtool\" settings >\"" + out + "\" 2>\"" + err + "\"";
+    int status = std::system(command.c_str());
+    auto slurp = [](const std::string& p) {
+        std::stringstream s;
+        s << std::ifstream(p).rdbuf();
+        return s.str();
+    };
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+}
+
+TEST(KvtoolSettings, PrintsTheSixSettingsOrTheNotice) {
+    SiteFolder site;
+    ToolRun missing = kvtool_settings(site);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "Ayar dosyası okunamadı.\n");
+
+    site.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=\"localhost\"\nUYGULAMA_ADRES=C:\\Kuvento\n"
+                                "DB_ADRES=C:\\Kuvento\\DATA.FDB\nRAPOR_ADRES=R\nUPDATE_ADRES=D:\\upd\n");
+    ToolRun found = kvtool_settings(site);
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out,
+              "{\"UpdateBaseUrl\": \"http://" KV_PACKAGE_HOST "/2027/\", \"ServerAddress\": \"localhost\", "
+              "\"ApplicationPath\": \"C:\\\\Kuvento\", \"DatabasePath\": \"C:\\\\Kuvento\\\\DATA.FDB\", "
+              "\"ReportPath\": \"R\", \"UpdateFolder\": \"D:\\\\upd\"}\n");
+}
+
+} // namespace
+} // namespace kv::test

@@ -1,0 +1,60 @@
+// kvtool's database commands as a technician runs them: the marker and a
+// query against a real site database, and an error reported on standard
+// error with exit status 1, exactly as the error box would word it.
+#include "site_db.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+
+using namespace kv::test;
+
+namespace {
+
+struct Result {
+    std::string out, err;
+    int status;
+};
+
+Result kvtool(const std::string& args, const std::string& dir) {
+    std::string err_file = dir + "/stderr.txt";
+    std::string cmd = std::string(KV_BIN_DIR) + "/kvtool " + args + " 2>" + err_file;
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    int rc = ::pclose(p);
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    FILE* e = std::fopen(err_file.c_str(), "rb");
+    while (e && (n = std::fread(buf, 1, sizeof buf, e)) > 0)
+        r.err.append(buf, n);
+    if (e) std::fclose(e);
+    return r;
+}
+
+} // namespace
+
+TEST(KvtoolDb, MarkerQueryAndErrors) {
+    ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer";
+    SiteDb db;
+    Result marker = kvtool("marker --server localhost " + db.Path(), db.Folder());
+    EXPECT_EQ(marker.out, "{\"yil\": 2026}\n");
+    EXPECT_EQ(marker.status, 0) << marker.err;
+
+    Result query =
+        kvtool("query --server localhost " + db.Path() + " 'select firmaadi, yil, null as n from firmabilgi'",
+               db.Folder());
+    EXPECT_EQ(query.out, "{\"FIRMAADI\": \"Deneme Market\", \"YIL\": 2026, \"N\": null}\n");
+
+    db.Isql("delete from firmabilgi;");
+    EXPECT_EQ(kvtool("marker " + db.Path(), db.Folder()).out, "{\"yil\": null}\n");
+
+    Result missing = kvtool("marker --server localhost " + db.Folder() + "/nope.fdb", db.Folder());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "I/O error during \"open\" operation for file \"" + db.Folder() +
+                               "/nope.fdb\"\rError while trying to open file\rNo such file or directory\n");
+}

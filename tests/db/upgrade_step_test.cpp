@@ -1,0 +1,197 @@
+// The database upgrade step in the update chain, through the scripted window,
+// against real site databases: the operator unlocks the window and presses
+// "Güncelleme Başla"; the start step hands over to the upgrade step, which
+// hands over to the package step in every outcome.
+#include "app/updater_fixture.h"
+#include "site_db.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kv::test {
+namespace {
+
+const char* const kLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
+const char* const kNotice = "2027 güncellemesi yapılmış. işlem iptal edilecek";
+
+// A site database, and a site folder whose settings point the updater at it.
+struct Chain {
+    explicit Chain(Attach how = Attach::Server) : how(how) {}
+
+    // Starts the updater and runs the chain from "Güncelleme Başla". `server`
+    // overrides SUNUCU_IP. A marker in the update folder shows whether the
+    // package step ran: it empties that folder first.
+    void press_start(const std::string* server = nullptr) {
+        const std::string server_ip = server ? *server : how == Attach::Server ? "localhost" : "";
+        folder.write("kvayarlar.ini",
+                     "[BAGLANTI]\r\nSUNUCU_IP=" + server_ip + "\r\nDB_ADRES=" + db.Path() + "\r\n");
+        folder.write("update/marker");
+        updater = std::make_unique<Updater>();
+        updater->backend.on_box = [this](const window::BoxRecord&) {
+            package_step_ran_before_box.push_back(package_step_ran());
+        };
+        updater->unlock();
+        ASSERT_TRUE(updater->backend.click("Button4"));
+    }
+    bool package_step_ran() const { return !std::filesystem::exists(folder.path() / "update" / "marker"); }
+    TForm1& form() { return *updater->form; }
+    const std::vector<window::BoxRecord>& boxes() { return updater->backend.boxes; }
+    std::vector<std::string> log() { return form().Memo1.Lines(); }
+
+    Variant scalar(const std::string& sql) {
+        TDbConnection c;
+        TDbTransaction t;
+        configure(c, t, how, db.Path());
+        TDbQuery q;
+        q.SetConnection(&c);
+        q.SetSQL(sql);
+        q.Open();
+        Variant v = q.Fields(0).AsVariant();
+        c.Close();
+        return v;
+    }
+    int64_t count(const std::string& from_where) {
+        return scalar("select count(*) from " + from_where).AsInt64();
+    }
+    bool has_relation(const std::string& name) {
+        return count("rdb$relations where rdb$relation_name = '" + name + "'") == 1;
+    }
+
+    Attach how;
+    SiteDb db;
+    SiteFolder folder;
+    std::unique_ptr<Updater> updater;
+    std::vector<bool> package_step_ran_before_box;
+};
+
+class UpgradeStep : public ::testing::TestWithParam<Attach> {};
+
+} // namespace
+
+TEST_P(UpgradeStep, UpgradesOnceThenRefusesWithTheNotice) {
+    Chain chain(GetParam());
+    chain.db.Isql("insert into firmabilgi (firmaadi, yil) values ('Ikinci', 2024);");
+    chain.press_start();
+
+    EXPECT_TRUE(chain.boxes().empty()) << chain.boxes().front().text;
+    EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+    EXPECT_TRUE(chain.package_step_ran());
+    EXPECT_TRUE(chain.form().Button5.Enabled());
+    EXPECT_FALSE(chain.form().ibdb1.Connected());
+    EXPECT_EQ(chain.count("firmabilgi where yil = 2027"), 2);
+    EXPECT_EQ(chain.count("faturabilgi"), 1);
+    EXPECT_EQ(chain.scalar("select fbid from faturabilgi"), 1);
+    for (const char* table : {"EF_SERI", "EF_GIDEN", "EF_GELEN", "KAMPANYA_BILGI"})
+        EXPECT_TRUE(chain.has_relation(table)) << table;
+    EXPECT_EQ(chain.count("rdb$procedures where rdb$procedure_name = 'STOK_SAY'"), 1);
+
+    // "SQL Çalıştır" again: the notice, then the package step once more.
+    chain.folder.write("update/marker");
+    ASSERT_TRUE(chain.updater->backend.click("Button3"));
+    ASSERT_EQ(chain.boxes().size(), 1u);
+    EXPECT_EQ(chain.boxes()[0].text, kNotice);
+    EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::None);
+    EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "the notice comes before the hand-over";
+    EXPECT_TRUE(chain.package_step_ran());
+    EXPECT_EQ(chain.log().size(), 1u);
+    EXPECT_EQ(chain.count("faturabilgi"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),
+                         [](const auto& info) { return std::string(attach_name(info.param)); });
+
+TEST(UpgradeStep, YearMarkerDecides) {
+    struct Case {
+        const char* name;
+        const char* rows; // statements that leave FIRMABILGI as the case needs
+        bool upgrades;
+    };
+    const Case cases[] = {
+        {"marker 2027", "update firmabilgi set yil = 2027;", false},
+        {"no row", "delete from firmabilgi;", true},
+        {"null marker", "update firmabilgi set yil = null;", true},
+        {"first of several rows is 2027",
+         "delete from firmabilgi; insert into firmabilgi (firmaadi, yil) values ('A', 2027);"
+         " insert into firmabilgi (firmaadi, yil) values ('B', 2026);",
+         false},
+        {"first of several rows is not 2027",
+         "delete from firmabilgi; insert into firmabilgi (firmaadi, yil) values ('A', 2026);"
+         " insert into firmabilgi (firmaadi, yil) values ('B', 2027);",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Chain chain;
+        chain.db.Isql(c.rows);
+        chain.press_start();
+        EXPECT_TRUE(chain.package_step_ran());
+        EXPECT_TRUE(chain.form().Button5.Enabled());
+        EXPECT_EQ(chain.has_relation("EF_SERI"), c.upgrades) << "no statement is sent when refused";
+        if (c.upgrades) {
+            EXPECT_TRUE(chain.boxes().empty());
+            EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+            EXPECT_EQ(chain.count("firmabilgi where yil is distinct from 2027"), 0);
+        } else {
+            ASSERT_EQ(chain.boxes().size(), 1u);
+            EXPECT_EQ(chain.boxes()[0].text, kNotice);
+            EXPECT_TRUE(chain.log().empty());
+        }
+    }
+}
+
+TEST(UpgradeStep, RefusedStatementIsShownAndTheUpgradeCompletes) {
+    Chain chain;
+    chain.db.Isql("create table ef_seri (x integer);");
+    chain.press_start();
+    ASSERT_EQ(chain.boxes().size(), 1u);
+    EXPECT_EQ(chain.boxes()[0].text,
+              "unsuccessful metadata update\rCREATE TABLE EF_SERI failed\rTable EF_SERI already exists.");
+    EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::Error);
+    EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "shown while the script runs";
+    EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
+    EXPECT_TRUE(chain.has_relation("EF_GIDEN"));
+    EXPECT_TRUE(chain.has_relation("KAMPANYA_BILGI"));
+}
+
+TEST(UpgradeStep, UnreachableServerIsReportedAfterThePackageStep) {
+    Chain chain;
+    const std::string nothing_listens = "localhost/3059";
+    chain.press_start(&nothing_listens);
+    ASSERT_EQ(chain.boxes().size(), 1u);
+    EXPECT_EQ(chain.boxes()[0].text,
+              "Unable to complete network request to host \"localhost\".\rFailed to establish a connection.");
+    EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::Error);
+    EXPECT_TRUE(chain.package_step_ran_before_box[0]);
+    EXPECT_TRUE(chain.log().empty());
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+}
+
+// The script's final COMMIT fails and ends ibt1: the operator is shown that
+// commit's error, not the rollback's complaint about an inactive transaction,
+// and the uncommitted marker update is gone.
+TEST(UpgradeStep, FailedFinalCommitShowsItsOwnError) {
+    Chain chain;
+    chain.db.Isql("create exception ex_commit_fail 'commit refused by test trigger';\n"
+                  "set term ^ ;\n"
+                  "create trigger trg_fail_commit on transaction commit as\n"
+                  "begin\n"
+                  "  if (exists (select 1 from firmabilgi where yil = 2027)) then exception ex_commit_fail;\n"
+                  "end^\n"
+                  "set term ; ^");
+    chain.press_start();
+    ASSERT_EQ(chain.boxes().size(), 1u);
+    EXPECT_EQ(chain.boxes()[0].text.rfind("exception 1\rEX_COMMIT_FAIL\rcommit refused by test trigger\r", 0),
+              0u)
+        << chain.boxes()[0].text;
+    EXPECT_TRUE(chain.package_step_ran_before_box[0]);
+    EXPECT_TRUE(chain.log().empty());
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+    EXPECT_EQ(chain.count("faturabilgi"), 0) << "the data statements are undone";
+    EXPECT_TRUE(chain.has_relation("EF_SERI")) << "committed definitions stay";
+    EXPECT_FALSE(chain.form().ibdb1.Connected());
+}
+
+} // namespace kv::test

@@ -1,0 +1,106 @@
+// DownloadFile and the progress handlers of the window, on the scripted
+// window backend, downloading from nginx on loopback.
+#include "app/updater_fixture.h"
+#include "http/net_exceptions.h"
+#include "rtl/exception.h"
+#include "support/http_nginx.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace kv {
+namespace {
+namespace fs = std::filesystem;
+
+// The scripted window, also recording every text Label27 shows.
+class RecordingBackend : public window::ScriptedBackend {
+public:
+    void update(window::Control& c) override {
+        if (c.Name() == "Label27") label27.push_back(c.Caption());
+    }
+    std::vector<std::string> label27;
+};
+
+struct Window {
+    RecordingBackend backend;
+    TApplication app{backend};
+    TForm1* form = nullptr;
+    Window() {
+        app.Initialize();
+        app.CreateForm(form, test::test_config());
+        backend.show_window();
+        backend.label27.clear();
+    }
+};
+
+std::string read_file(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+TEST(DownloadFile, ProgressDisplayFollowsTheTransfer) {
+    test::SiteFolder site;
+    const size_t size = 3'000'000;
+    std::string body(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>(i * 131 + (i >> 9));
+    site.write("www/2027/kuvento.rar", body);
+    site.write("update/kuvento.rar", std::string(size + 5000, 'o')); // longer than the new body
+    test::NginxServer nginx(site.path() / "www");
+    Window w;
+    int pumps_before = w.backend.pumps();
+
+    w.form->DownloadFile(nginx.url("/2027/kuvento.rar"), (site.path() / "update" / "kuvento.rar").string());
+
+    EXPECT_EQ(read_file(site.path() / "update" / "kuvento.rar"), body);
+    const auto& texts = w.backend.label27;
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts.front(), "% 0");
+    EXPECT_EQ(texts.back(), "% 100");
+    int64_t previous = 0;
+    for (size_t i = 1; i + 1 < texts.size(); ++i) {
+        ASSERT_EQ(texts[i].rfind("% ", 0), 0u) << texts[i];
+        int64_t n = std::stoll(texts[i].substr(2));
+        EXPECT_GT(n, previous);
+        previous = n;
+    }
+    EXPECT_EQ(previous, static_cast<int64_t>(size)); // the bar's position, not a percentage
+    EXPECT_EQ(w.form->ProgressBar.Max(), static_cast<int32_t>(size));
+    EXPECT_EQ(w.form->ProgressPosition(), static_cast<int32_t>(size));
+    EXPECT_GE(w.backend.repaints(), static_cast<int>(texts.size()) - 2);
+    EXPECT_GE(w.backend.pumps() - pumps_before, static_cast<int>(texts.size()) - 2);
+}
+
+TEST(DownloadFile, FailuresLeaveTheFileAsWritten) {
+    test::SiteFolder site;
+    site.write("www/2027/x.rar", "x");
+    test::NginxServer nginx(site.path() / "www");
+    Window w;
+
+    // The target folder is missing: the create error, and no request.
+    std::string missing = (site.path() / "nofolder" / "kuvento.rar").string();
+    try {
+        w.form->DownloadFile(nginx.url("/2027/x.rar"), missing);
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot create file \"" + missing + "\". ", 0), 0u) << e.Message();
+    }
+    EXPECT_TRUE(nginx.request_connections().empty());
+
+    // An error status: the file exists and is empty; the message is the status line.
+    fs::path target = site.path() / "update" / "dll.rar";
+    site.write("update/dll.rar", "old content");
+    try {
+        w.form->DownloadFile(nginx.url("/2027/dll.rar"), target.string());
+        ADD_FAILURE() << "no error";
+    } catch (const ENetHTTPProtocolException& e) {
+        EXPECT_EQ(e.Message(), "HTTP/1.1 404 Not Found");
+    }
+    EXPECT_TRUE(fs::exists(target));
+    EXPECT_EQ(fs::file_size(target), 0u);
+}
+
+} // namespace
+} // namespace kv
