@@ -110,6 +110,7 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         FPid = spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
@@ -159,7 +160,7 @@ const std::string& display() {
 
 UpdaterRun::UpdaterRun(const fs::path& site, const fs::path& artifacts,
                        const std::optional<fs::path>& hosts_file)
-    : FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
+    : FSite(site), FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
     display();
     fs::create_directories(FArtifacts);
     std::vector<std::string> args;
@@ -188,6 +189,10 @@ UpdaterRun::~UpdaterRun() {
         ::kill(FPid, SIGKILL);
         ::waitpid(FPid, nullptr, 0);
     }
+    // What the programs and the settings said, next to the screenshots.
+    std::error_code ec;
+    for (const char* name : {"programs.log", "kvayarlar.ini"})
+        fs::copy_file(FSite / name, FArtifacts / name, fs::copy_options::overwrite_existing, ec);
 }
 
 bool UpdaterRun::running() {
@@ -269,6 +274,8 @@ Box UpdaterRun::read_and_close_box(const std::string& w) {
         if (box.text.empty()) std::this_thread::sleep_for(200ms);
     }
     if (box.text.empty()) throw std::runtime_error("could not read the box \"" + box.caption + "\"");
+    std::printf("box \"%s\": %s\n", box.caption.c_str(), box.text.c_str());
+    std::fflush(stdout);
     xdotool("windowfocus --sync " + w);
     xdotool("key Return");
     for (int i = 0; i < 100; ++i) {

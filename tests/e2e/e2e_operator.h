@@ -67,6 +67,7 @@ private:
     std::optional<std::string> box_window();
     Box read_and_close_box(const std::string& window);
 
+    std::filesystem::path FSite;
     std::filesystem::path FArtifacts;
     std::filesystem::path FLog;
     int FPid = -1;

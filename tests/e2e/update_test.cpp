@@ -6,7 +6,10 @@
 #include "e2e_operator.h"
 #include "e2e_site.h"
 
+#include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace kv::test::e2e {
 namespace {
@@ -18,6 +21,19 @@ fs::path artifacts() {
         fs::path(KV_E2E_ARTIFACTS) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(dir);
     return dir;
+}
+
+// When a process started (clock ticks since boot) and its id, which the
+// system hands out in rising order: two programs started one after the other
+// may write their log lines in either order, but not start so.
+std::pair<uint64_t, uint32_t> start_key(uint32_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    return {std::stoull(field), pid};
 }
 
 const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
@@ -66,6 +82,9 @@ struct Scenario {
     void expect_restarted(size_t log_before) {
         std::vector<ProgramEvent> starts = site.starts_after(log_before);
         ASSERT_EQ(starts.size(), 2u);
+        std::sort(starts.begin(), starts.end(), [](const ProgramEvent& a, const ProgramEvent& b) {
+            return start_key(a.pid) < start_key(b.pid);
+        });
         EXPECT_EQ(starts[0].name, kConsoleProgram);
         EXPECT_EQ(starts[1].name, "kuvento.exe");
         for (const ProgramEvent& start : starts) {
@@ -186,9 +205,11 @@ TEST(Update, MobilePackageMissing) {
     UpdaterRun run(s.site.dir(), artifacts());
     run.unlock();
     run.click(StepButton::Start);
+    // The download's "404 Not Found" is followed by the archive error for the
+    // empty file it left, which takes its place.
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
-    EXPECT_FALSE(error.text.empty());
+    EXPECT_EQ(error.text, "Incorrect function.");
     run.expect_open();
 
     EXPECT_EQ(upgrade_year(s.site), "2027");
@@ -223,7 +244,7 @@ TEST(Update, DamagedProductPackage) {
     run.click(StepButton::Start);
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
-    EXPECT_FALSE(error.text.empty());
+    EXPECT_NE(error.text.find("CRC"), std::string::npos) << error.text;
     run.expect_open();
     s.expect_program_kept("kuvento.exe");
     EXPECT_TRUE(s.site.starts_after(logged).empty());
