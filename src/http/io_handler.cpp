@@ -224,6 +224,17 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
     return n;
 }
 
+int64_t TNetIOHandlerStack::ReceiveUntilClose(bool until_close) {
+    if (!until_close) return ReadFromSource(true);
+    // The orderly close ends such a body; a reset or another failure must not
+    // make a cut body look complete, so it raises.
+    try {
+        return ReadFromSource(true);
+    } catch (const ENetConnClosedGracefully&) {
+        return 0;
+    }
+}
+
 void TNetIOHandlerStack::Remove(size_t count) {
     FHead += count;
     if (count) DoWork(TWorkMode::wmRead, static_cast<int64_t>(count));
@@ -296,7 +307,7 @@ void TNetIOHandlerStack::ReadStream(TStream* AStream, int64_t AByteCount, bool A
             drain();
             while (until_close || left > 0) {
                 if (until_close && (FClosedGracefully || !FSocketAllocated)) break;
-                if (ReadFromSource(!until_close) <= 0 && InputBufferIsEmpty()) break;
+                if (ReceiveUntilClose(until_close) <= 0 && InputBufferIsEmpty()) break;
                 drain();
             }
         },
@@ -321,7 +332,7 @@ bool TNetIOHandlerStack::ReadStreamUntil(TStream* AStream, std::string_view mark
             ExtractToStream(AStream, InputBufferSize());
             return false;
         }
-        ReadFromSource(false);
+        ReceiveUntilClose(true);
     }
 }
 

@@ -17,12 +17,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The chain runs on into the later steps: point them at peers that answer at
+// once (a missing database on loopback, a package port nobody listens on).
+const char* const kSiteSettings = "[BAGLANTI]\nSUNUCU_IP=127.0.0.1\nDB_ADRES=missing.fdb\n";
+
 const char* const kSettingsFiles[] = {"baglanti.txt", "instagram.txt", "inpos.txt", "kagit.txt",
                                       "menu.txt",     "saat.txt",      "yazici.txt"};
 
 TEST(StartUpdate, StopsTheProgramsDeletesTheFilesAndHandsOver) {
     SiteFolder site;
-    site.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=10.0.0.5\n");
+    site.write("kvayarlar.ini", kSiteSettings);
     std::vector<std::pair<std::string, uint32_t>> running;
     for (const char* name : {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"}) {
         ASSERT_TRUE(os::start_program(utf8(install_fake_program(site.path(), name))));
@@ -58,7 +62,7 @@ TEST(StartUpdate, StopsTheProgramsDeletesTheFilesAndHandsOver) {
 
 TEST(StartUpdate, NothingToStopOrDeleteStillHandsOver) {
     SiteFolder site;
-    site.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=10.0.0.5\n");
+    site.write("kvayarlar.ini", kSiteSettings);
     const fs::path other = site.write("notlar.txt");
     Updater u;
     u.unlock();

@@ -214,17 +214,20 @@ TEST_F(DbQuery, CommandReportsStatementTypesAndRefusesUnsupportedOnes) {
     struct Case {
         const char* sql;
         int type;
+        int64_t rows; // written rows: inserted, updated, deleted
     } cases[] = {
-        {"/* leading comment */ create table k (a integer)", fb::stDDL},
-        {"-- line comment\ninsert into firmabilgi (yil) values (1)", fb::stInsert},
-        {"delete from firmabilgi where yil = 1", fb::stDelete},
-        {"select 1 from rdb$database", fb::stSelect},
+        {"/* leading comment */ create table k (a integer)", fb::stDDL, 0},
+        {"-- line comment\ninsert into firmabilgi (yil) values (1)", fb::stInsert, 1},
+        {"update firmabilgi set yil = yil + 1", fb::stUpdate, 2},
+        {"delete from firmabilgi where yil = 2", fb::stDelete, 1},
+        {"select 1 from rdb$database", fb::stSelect, 0},
     };
     for (const auto& c : cases) {
         cmd.SetSQL(c.sql);
         cmd.Execute();
         EXPECT_EQ(cmd.StatementType(), c.type) << c.sql;
         EXPECT_EQ(cmd.IsDDL(), c.type == fb::stDDL) << c.sql;
+        EXPECT_EQ(cmd.RowsAffected(), c.rows) << c.sql;
     }
     cmd.SetSQL("set transaction");
     std::string cls;

@@ -92,6 +92,9 @@ public:
         g_backend = this;
     }
     ~Win32Backend() override {
+        // The holders are gone by now: notifications sent while the window
+        // is destroyed must not find them.
+        FHandles.clear();
         if (FWindow) DestroyWindow(FWindow);
         if (FFont) DeleteObject(FFont);
         g_backend = nullptr;
