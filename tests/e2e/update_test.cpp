@@ -87,6 +87,28 @@ struct Scenario {
     }
 };
 
+// The control of the window showing exactly `text`, or the log (a text
+// control) holding it.
+const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text) {
+    for (const WindowControl& c : window)
+        if (c.text == text || (c.role == "text" && c.text.find(text) != std::string::npos)) return &c;
+    return nullptr;
+}
+
+// After a step stopped on an error the window stays with the two later step
+// buttons enabled, so the operator can run them again by hand.
+void expect_steps_can_be_repeated(const std::vector<WindowControl>& window) {
+    for (const auto& [caption, enabled] : std::vector<std::pair<std::string, bool>>{
+             {"Güncelleme Başla", false}, {"SQL Çalıştır", true}, {"Dosyaları İndir", true}}) {
+        const WindowControl* button = control(window, caption);
+        ASSERT_NE(button, nullptr) << caption;
+        EXPECT_TRUE(button->shown) << caption;
+        EXPECT_EQ(button->enabled, enabled) << caption;
+    }
+}
+
+const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
+
 std::string upgrade_year(Site& site) {
     return site.scalar("select yil from firmabilgi;");
 }
@@ -199,6 +221,11 @@ TEST(Update, MobilePackageMissing) {
     EXPECT_EQ(error.caption, "kvupdate");
     EXPECT_EQ(error.text, "Incorrect function.");
     run.expect_open();
+    std::vector<WindowControl> window = run.read_window();
+    expect_steps_can_be_repeated(window);
+    EXPECT_NE(control(window, kUpgradeLogLine), nullptr);
+    EXPECT_NE(control(window, "Mobil ve Yedekleme Indiriliyor.."), nullptr)
+        << "the status line of the failed phase";
 
     EXPECT_EQ(upgrade_year(s.site), "2027");
     s.expect_program_replaced("kuvento.rar", "kuvento.exe");
@@ -234,6 +261,7 @@ TEST(Update, DamagedProductPackage) {
     EXPECT_EQ(error.caption, "kvupdate");
     EXPECT_NE(error.text.find("CRC"), std::string::npos) << error.text;
     run.expect_open();
+    expect_steps_can_be_repeated(run.read_window());
     s.expect_program_kept("kuvento.exe");
     EXPECT_TRUE(s.site.starts_after(logged).empty());
 
@@ -268,7 +296,10 @@ TEST(Update, Windows1254Settings) {
         << read.output;
 
     UpdaterRun run(s.site.dir(), artifacts());
-    run.unlock(); // the screenshot shows the path in the third settings line
+    run.unlock();
+    const WindowControl* path = control(run.read_window(), "C:\\Kuvento Şube\\");
+    ASSERT_NE(path, nullptr) << "the application path is not shown as written";
+    EXPECT_TRUE(path->shown);
     run.click(StepButton::Start);
     EXPECT_EQ(run.wait_exit(120s), 0);
     EXPECT_EQ(upgrade_year(s.site), "2027");
