@@ -41,12 +41,10 @@ struct Scenario {
         EXPECT_EQ(site.read(name), stand_in) << name << " was replaced";
     }
     // Everything the release puts into the program folder, byte for byte.
-    void expect_release_installed(bool mobile = true) {
+    void expect_release_installed() {
         expect_program_replaced("kuvento.rar", "kuvento.exe");
-        if (mobile) {
-            expect_program_replaced("telvano.rar", "telvano.exe");
-            expect_program_replaced("telvano.rar", "kvbck.exe");
-        }
+        expect_program_replaced("telvano.rar", "telvano.exe");
+        expect_program_replaced("telvano.rar", "kvbck.exe");
         expect_program_replaced("dorvika.rar", "dorvika.exe");
         for (const std::string& library : kLibraries)
             EXPECT_EQ(site.read(library), release.item("dll.rar", library)) << library;
