@@ -110,6 +110,7 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         FPid = spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
@@ -148,7 +149,7 @@ const std::string& display() {
         ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
         bool ready = false;
         for (int i = 0; i < 50 && !ready; ++i) {
-            ready = shell(std::string(KV_E2E_BOXES) + " --ready 2>&1").status == 0;
+            ready = shell(std::string(KV_E2E_READER) + " --ready 2>&1").status == 0;
             if (!ready) std::this_thread::sleep_for(200ms);
         }
         if (!ready) throw std::runtime_error("the accessibility service did not start");
@@ -159,7 +160,7 @@ const std::string& display() {
 
 UpdaterRun::UpdaterRun(const fs::path& site, const fs::path& artifacts,
                        const std::optional<fs::path>& hosts_file)
-    : FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
+    : FSite(site), FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
     display();
     fs::create_directories(FArtifacts);
     std::vector<std::string> args;
@@ -188,6 +189,10 @@ UpdaterRun::~UpdaterRun() {
         ::kill(FPid, SIGKILL);
         ::waitpid(FPid, nullptr, 0);
     }
+    // What the programs and the settings said, next to the screenshots.
+    std::error_code ec;
+    for (const char* name : {"programs.log", "kvayarlar.ini"})
+        fs::copy_file(FSite / name, FArtifacts / name, fs::copy_options::overwrite_existing, ec);
 }
 
 bool UpdaterRun::running() {
@@ -245,6 +250,9 @@ void UpdaterRun::click(StepButton button) {
     const int y = button == StepButton::Start ? 126 : button == StepButton::Database ? 171 : 216;
     xdotool("mousemove --window " + w + " " + std::to_string(int(128 * scale)) + " " +
             std::to_string(int(y * scale)) + " click 1");
+    screenshot(button == StepButton::Start      ? "clicked-start"
+               : button == StepButton::Database ? "clicked-database"
+                                                : "clicked-packages");
 }
 
 std::optional<std::string> UpdaterRun::box_window() {
@@ -260,7 +268,8 @@ Box UpdaterRun::read_and_close_box(const std::string& w) {
     box.caption = first_line(xdotool("getwindowname " + w));
     // The box is on the screen before its text reaches the service.
     for (int attempt = 0; attempt < 25 && box.text.empty(); ++attempt) {
-        CommandResult read = shell("timeout 10 " + std::string(KV_E2E_BOXES) + " " + std::to_string(FPid));
+        CommandResult read =
+            shell("timeout 10 " + std::string(KV_E2E_READER) + " boxes " + std::to_string(FPid));
         std::istringstream lines(read.output);
         std::string line;
         std::getline(lines, line); // the caption
@@ -269,6 +278,8 @@ Box UpdaterRun::read_and_close_box(const std::string& w) {
         if (box.text.empty()) std::this_thread::sleep_for(200ms);
     }
     if (box.text.empty()) throw std::runtime_error("could not read the box \"" + box.caption + "\"");
+    std::printf("box \"%s\": %s\n", box.caption.c_str(), box.text.c_str());
+    std::fflush(stdout);
     xdotool("windowfocus --sync " + w);
     xdotool("key Return");
     for (int i = 0; i < 100; ++i) {
@@ -308,6 +319,25 @@ int UpdaterRun::wait_exit(std::chrono::seconds timeout) {
     }
     screenshot("still-running");
     throw std::runtime_error("the updater did not end");
+}
+
+std::vector<WindowControl> UpdaterRun::read_window() {
+    CommandResult read =
+        shell("timeout 10 " + std::string(KV_E2E_READER) + " window " + std::to_string(FPid));
+    if (read.status != 0) throw std::runtime_error("could not read the updater's window");
+    std::vector<WindowControl> controls;
+    std::istringstream lines(read.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string f; fields.size() < 3 && std::getline(in, f, '\t');)
+            fields.push_back(f);
+        std::string rest;
+        std::getline(in, rest);
+        if (fields.size() == 3)
+            controls.push_back({fields[0], fields[1] == "enabled", fields[2] == "shown", rest});
+    }
+    return controls;
 }
 
 void UpdaterRun::expect_open(std::chrono::milliseconds quiet) {

@@ -33,6 +33,14 @@ struct Box {
     std::string text;    // the message
 };
 
+// A control of the updater's window as the accessibility service shows it.
+struct WindowControl {
+    std::string role; // "push button", "label", ...
+    bool enabled = false;
+    bool shown = false;
+    std::string text; // caption, label text or content; line breaks as "\n"
+};
+
 // The step buttons of the unlocked window.
 enum class StepButton { Start, Database, Packages };
 
@@ -59,6 +67,8 @@ public:
     // Waits `quiet` and throws if the updater ended or showed a box by then.
     void expect_open(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500));
     bool running();
+    // The controls of the main window, in the order of the window's tree.
+    std::vector<WindowControl> read_window();
     // Keeps a screenshot of the whole display as <artifacts>/<n>-<stage>.png.
     void screenshot(const std::string& stage);
 
@@ -67,6 +77,7 @@ private:
     std::optional<std::string> box_window();
     Box read_and_close_box(const std::string& window);
 
+    std::filesystem::path FSite;
     std::filesystem::path FArtifacts;
     std::filesystem::path FLog;
     int FPid = -1;

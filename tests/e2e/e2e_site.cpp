@@ -7,6 +7,7 @@
 #include "rtl/text.h"
 
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -59,7 +60,10 @@ void PackageServer::put(const std::string& package, const std::string& bytes) {
     write_file((root() / "2027" / package).string(), bytes);
 }
 
-Site::Site(const std::string& tag) : FDir("e2e-" + tag), FDb("KUVENTO.FDB") {
+// The folder's name carries a random part: in a process namespace of its own
+// every run has the same process id.
+Site::Site(const std::string& tag)
+    : FDir("e2e-" + tag + "-" + std::to_string(std::random_device{}())), FDb("KUVENTO.FDB") {
     for (const std::string& name : kStoppedPrograms)
         install_fake_program(dir(), name);
     install_fake_program(dir(), kConsoleProgram);

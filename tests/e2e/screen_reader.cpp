@@ -1,12 +1,15 @@
-// Prints what a program's open message boxes say, read through the desktop's
+// Prints what a program's windows say, read through the desktop's
 // accessibility service (AT-SPI on D-Bus), the way a screen reader reads them.
-// The end-to-end tests use it because a box's text cannot be read from its
-// window: the program must run with accessibility on
+// The end-to-end tests use it because texts and enabled states cannot be read
+// from the windows themselves: the program must run with accessibility on
 // (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1) on the same session bus.
-//   kv_e2e_boxes --ready   starts the accessibility bus; exits 0 when it answers
-//   kv_e2e_boxes PID       for each box of process PID: its caption, then each
-//                          line of its text; a line "--" ends a box. Exit 1
-//                          when the process shows no box.
+//   kv_e2e_reader --ready      starts the accessibility bus; exits 0 when it answers
+//   kv_e2e_reader boxes PID    for each message box of process PID: its
+//                              caption, then each line of its text; a line
+//                              "--" ends a box. Exit 1 when it shows none.
+//   kv_e2e_reader window PID   one line per control of the process's main
+//                              window: role, "enabled" or "disabled", "shown"
+//                              or "hidden", and its text, separated by tabs.
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -50,7 +53,8 @@ namespace {
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
 constexpr unsigned kRoleAlert = 2;  // AT-SPI's role of a message box
-constexpr unsigned kRoleLabel = 29; // and of a label
+constexpr unsigned kRoleLabel = 29; // of a label
+constexpr unsigned kStateEnabled = 8, kStateShowing = 25;
 
 QDBusMessage call(QDBusConnection& bus, const Ref& r, const char* interface, const char* method,
                   const QList<QVariant>& args = {}) {
@@ -94,6 +98,50 @@ void print_texts(QDBusConnection& bus, const Ref& r) {
     }
 }
 
+QString role_name(QDBusConnection& bus, const Ref& r) {
+    QDBusMessage reply = call(bus, r, kAccessible, "GetRoleName");
+    return reply.arguments().isEmpty() ? QString() : reply.arguments().at(0).toString();
+}
+
+bool has_state(QDBusConnection& bus, const Ref& r, unsigned state) {
+    QDBusMessage reply = call(bus, r, kAccessible, "GetState");
+    if (reply.arguments().isEmpty()) return false;
+    QList<uint> words;
+    reply.arguments().at(0).value<QDBusArgument>() >> words;
+    return state / 32 < unsigned(words.size()) && (words[state / 32] >> (state % 32)) & 1;
+}
+
+// A control's text: what it shows (an edit field's or a log's content), else its name.
+QString text_of(QDBusConnection& bus, const Ref& r) {
+    QDBusMessage reply = call(bus, r, "org.a11y.atspi.Text", "GetText", {0, -1});
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+        const QString text = reply.arguments().at(0).toString();
+        if (!text.isEmpty()) return text;
+    }
+    return name(bus, r);
+}
+
+void print_controls(QDBusConnection& bus, const Ref& r) {
+    for (const Ref& c : children(bus, r)) {
+        QString text = text_of(bus, c);
+        text.replace('\n', "\\n");
+        print(role_name(bus, c) + "\t" + (has_state(bus, c, kStateEnabled) ? "enabled" : "disabled") + "\t" +
+              (has_state(bus, c, kStateShowing) ? "shown" : "hidden") + "\t" + text);
+        print_controls(bus, c);
+    }
+}
+
+// The main window: the application's top-level object that is not a box.
+int find_window(QDBusConnection& bus, const Ref& application) {
+    for (const Ref& c : children(bus, application)) {
+        if (role(bus, c) != kRoleAlert) {
+            print_controls(bus, c);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int find_boxes(QDBusConnection& bus, const Ref& r, int depth) {
     int found = 0;
     for (const Ref& c : children(bus, r)) {
@@ -115,8 +163,11 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     qDBusRegisterMetaType<Ref>();
     qDBusRegisterMetaType<QList<Ref>>();
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kv_e2e_boxes --ready | PID\n");
+    const bool ready = argc == 2 && std::strcmp(argv[1], "--ready") == 0;
+    const bool boxes = argc == 3 && std::strcmp(argv[1], "boxes") == 0;
+    const bool window = argc == 3 && std::strcmp(argv[1], "window") == 0;
+    if (!ready && !boxes && !window) {
+        std::fprintf(stderr, "usage: kv_e2e_reader --ready | boxes PID | window PID\n");
         return 2;
     }
     QDBusConnection session = QDBusConnection::sessionBus();
@@ -129,15 +180,16 @@ int main(int argc, char** argv) {
     }
     QDBusConnection bus = QDBusConnection::connectToBus(address.arguments().at(0).toString(), "a11y");
     const Ref registry{"org.a11y.atspi.Registry", QDBusObjectPath("/org/a11y/atspi/accessible/root")};
-    if (std::strcmp(argv[1], "--ready") == 0) {
+    if (ready) {
         QDBusMessage reply = call(bus, registry, kAccessible, "GetChildren");
         return reply.type() == QDBusMessage::ReplyMessage ? 0 : 1;
     }
-    const uint pid = QString(argv[1]).toUInt();
+    const uint pid = QString(argv[2]).toUInt();
     int found = 0;
     for (const Ref& application : children(bus, registry)) {
         QDBusReply<uint> owner = bus.interface()->servicePid(application.service);
-        if (owner.isValid() && owner.value() == pid) found += find_boxes(bus, application, 0);
+        if (!owner.isValid() || owner.value() != pid) continue;
+        found += boxes ? find_boxes(bus, application, 0) : find_window(bus, application);
     }
     return found > 0 ? 0 : 1;
 }
