@@ -6,6 +6,10 @@
 #   window_test.sh site LOADER EXE PROBE SHOTS HOST
 #     started in a site folder: the three settings lines, the panel hidden
 #     until the access code is typed with Enter
+#   window_test.sh update LOADER EXE PROBE SHOTS FAKE_PROGRAM
+#     the whole update from "Güncelleme Başla" in a site with the product's
+#     programs running: what Wine can do is done for real, and the package
+#     step ends where Windows' 7z.dll is missing, before any download
 # LOADER is the Wine loader of the exe's kind; READY_SECONDS bounds the wait
 # for the first window (the emulated 32-bit Wine is slow).
 set -uo pipefail
@@ -104,9 +108,91 @@ in_site() {
   [ "$exit_status" = 0 ] || die "exit status $exit_status after closing the window"
 }
 
+products=(kuvento.exe telvano.exe kvbck.exe dorvika.exe)
+settings_files=(baglanti.txt instagram.txt inpos.txt kagit.txt menu.txt saat.txt yazici.txt)
+declare -A program_pid
+
+# Starts a copy of the stand-in program under NAME in the site; waits until it runs.
+start_product() { # fake site name
+  cp "$1" "$2/$3"
+  (cd "$2" && KV_FAKE_PROGRAM_LOG=$scratch/programs.log exec "$wine64" "$3") >/dev/null 2>&1 &
+  program_pid[$3]=$!
+  local end=$((SECONDS + 30))
+  until grep -qs "^start $3 " "$scratch/programs.log"; do
+    [ $SECONDS -lt $end ] || die "$3 did not start"
+    sleep 0.2
+  done
+}
+stop_products() {
+  local p
+  for p in "${program_pid[@]}"; do
+    kill -KILL "$p" 2>/dev/null
+    wait "$p" 2>/dev/null
+  done
+}
+
+error_shown() {
+  [ -n "$(window_holding 'Error loading library 7z.dll.')" ] && return 0
+  # Any other box of the updater here is a wrong outcome: say which at once.
+  local other
+  other=$(window_titled Kvupdate)
+  [ -z "$other" ] || die "another box appeared instead: $(W=$other awk -F'\t' '$1 == "control" && $3 == ENVIRON["W"] && $5 != "" { printf "[%s] ", $5 }' "$scratch/state")"
+  return 1
+}
+
+whole_update() {
+  local fake=$1 site=$scratch/site f
+  mkdir -p "$site/update/eski"
+  printf '[BAGLANTI]\r\nSUNUCU_IP=localhost\r\nUYGULAMA_ADRES=C:\\Kuvento\r\nDB_ADRES=C:\\Kuvento\\KUVENTO.FDB\r\n' >"$site/kvayarlar.ini"
+  for f in "${settings_files[@]}"; do echo "$f" >"$site/$f"; done
+  chmod a-w "$site/menu.txt" # read-only for Windows: it must stay
+  echo old >"$site/update/eski.rar"
+  echo old >"$site/update/eski/kuvento.exe"
+  trap 'stop_products; finish' EXIT
+  for f in "${products[@]}" kuventoCMX.exe; do start_product "$fake" "$site" "$f"; done
+
+  start_app "$loader" "$exe" "$site"
+  wait_ready "the main window" main_window_shown
+  probe keys "$(window_titled 'KV Update 2027')" "$access_code" '{Enter}'
+  wait_for 30 "the update panel" panel_open
+  probe click "$(control 'Güncelleme Başla' | cut -f2)"
+  wait_for 60 "the error box of the package step" error_shown
+  shot error
+  local box title
+  IFS=$'\t' read -r box title <<<"$(window_holding 'Error loading library 7z.dll.')"
+  [ "$title" = Kvupdate ] || die "error box title is '$title', expected 'Kvupdate'"
+
+  for f in "${products[@]}"; do
+    ! kill -0 "${program_pid[$f]}" 2>/dev/null || die "$f is still running"
+  done
+  kill -0 "${program_pid[kuventoCMX.exe]}" 2>/dev/null || die "kuventoCMX.exe was stopped, it is not one of the four"
+  for f in "${settings_files[@]}"; do
+    if [ "$f" = menu.txt ]; then
+      [ -f "$site/$f" ] || die "the read-only menu.txt was deleted"
+    else
+      [ ! -e "$site/$f" ] || die "$f was not deleted"
+    fi
+  done
+  [ -d "$site/update" ] || die "the update folder was not created again"
+  [ -z "$(ls -A "$site/update")" ] || die "the update folder was not emptied: $(ls -A "$site/update")"
+  [ ! -e "$site/logo1024.png" ] || die "something was downloaded before the archive library was loaded"
+
+  probe click "$(buttons_in "$box")"
+  wait_for 30 "the window after the error box" error_closed
+  shot after-error
+  [ "$(flags 'Güncelleme Başla')" = '1 0' ] || die "'Güncelleme Başla' should be disabled after the update ran"
+  [ "$(flags 'SQL Çalıştır')" = '1 1' ] || die "'SQL Çalıştır' should be enabled after the error"
+  [ "$(flags 'Dosyaları İndir')" = '1 1' ] || die "'Dosyaları İndir' should be enabled after the error"
+  probe close "$(window_titled 'KV Update 2027')"
+  wait_exit 30
+  [ "$exit_status" = 0 ] || die "exit status $exit_status after closing the window"
+}
+error_closed() { ! error_shown; }
+
 case $case_name in
 no-settings) without_settings ;;
 site) in_site "$6" ;;
+update) whole_update "$6" ;;
 *) die "unknown case $case_name" ;;
 esac
 echo "PASS: $LABEL"
