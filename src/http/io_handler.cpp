@@ -251,7 +251,9 @@ std::string TNetIOHandlerStack::ReadLn() {
     size_t scanned = 0;
     for (;;) {
         size_t avail = InputBufferSize();
-        const char* lf = static_cast<const char*>(std::memchr(Head() + scanned, '\n', avail - scanned));
+        const char* lf = avail > scanned
+                             ? static_cast<const char*>(std::memchr(Head() + scanned, '\n', avail - scanned))
+                             : nullptr;
         if (lf) {
             size_t len = static_cast<size_t>(lf - Head());
             if (len > MaxLineLength) throw ENetReadLnMaxLineLengthExceeded("Max line length exceeded.");
