@@ -10,8 +10,7 @@
 #include "platform/program_start.h"
 #include "platform/window/scripted/scripted_backend.h"
 #include "support/fake_programs.h"
-#include "support/http_nginx.h"
-#include "support/rar5_writer.h"
+#include "support/package_server.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +18,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <random>
 
 namespace kv::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kLibraries[] = {"fbclient.dll", "gds32.dll",   "libcrypto-1_1.dll", "libeay32.dll",
-                                  "libmysql.dll", "libssh2.dll", "libssl-1_1.dll",    "midas.dll",
-                                  "ssleay.dll",   "ssleay32.dll"};
 const char* const kRunningPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
 const std::string kNewVersion = "\nrelease 2027\n"; // appended to the stand-in: it still runs
 
@@ -46,30 +41,13 @@ protected:
     void SetUp() override {
         // Programs started here end by themselves should a test stop early.
         ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "60000", 1);
-        fs::create_directories(FServed / "2027");
         FProgram = read_file(fake_program_path().string());
-        write_file((FServed / "logo1024.png").string(), "logo");
-        serve("kuvento.rar", {{"kuvento.exe", FProgram + kNewVersion}});
-        serve("telvano.rar",
-              {{"telvano.exe", FProgram + kNewVersion}, {"kvbck.exe", FProgram + kNewVersion}});
-        serve("report.rar", {{"satis.fr3", "report 2027"}, {"alt/kasa.fr3", "nested report 2027"}});
-        serve("dorvika.rar", {{"dorvika.exe", FProgram + kNewVersion}});
-        std::vector<Rar5Item> libs;
-        for (const char* l : kLibraries)
-            libs.push_back({l, std::string("library 2027 ") + l});
-        serve("dll.rar", libs);
-        FServer = std::make_unique<NginxServer>(FServed);
+        FPackages = std::make_unique<PackageServer>(FProgram + kNewVersion);
     }
-    // Ends the programs this test started (and only those), then drops the packages.
+    // Ends the programs this test started (and only those).
     void TearDown() override {
         for (const ProgramEvent& e : read_program_log(log()))
             if (e.event == "start" && process_running(e.pid, e.name)) os::terminate_process(e.pid);
-        std::error_code ec;
-        fs::remove_all(FServed, ec);
-    }
-
-    void serve(const std::string& name, const std::vector<Rar5Item>& items) {
-        write_file((FServed / "2027" / name).string(), rar5_archive(items));
     }
 
     // The site: settings, the product's programs (running, except the CMX
@@ -90,7 +68,7 @@ protected:
     void run_step() {
         if (!FForm) {
             TForm1Config config;
-            config.PackageHost = "127.0.0.1:" + std::to_string(FServer->port());
+            config.PackageHost = FPackages->host();
             config.ArchiveLibrary = FArchiveLibrary;
             FApp.Initialize();
             FApp.CreateForm(FForm, std::move(config));
@@ -125,9 +103,8 @@ protected:
         return out;
     }
 
-    fs::path FServed = fs::temp_directory_path() / ("kv-packages-" + std::to_string(std::random_device{}()));
-    std::unique_ptr<NginxServer> FServer;
     std::string FProgram;
+    std::unique_ptr<PackageServer> FPackages;
     std::string FArchiveLibrary;
     SiteFolder FSite;
     StatusRecorder FBackend;
@@ -150,11 +127,11 @@ TEST_F(PackageStep, LocalhostSiteWithPrintingGetsEverythingAndRestarts) {
         EXPECT_TRUE(updated(p)) << p;
         EXPECT_FALSE(first_still_running(p)) << p;
     }
-    for (const char* l : kLibraries)
-        EXPECT_EQ(site_file(l), std::string("library 2027 ") + l);
-    EXPECT_EQ(site_file("report/satis.fr3"), "report 2027");
-    EXPECT_EQ(site_file("report/alt/kasa.fr3"), "nested report 2027");
-    EXPECT_EQ(site_file("logo1024.png"), "logo");
+    for (const char* l : kServedLibraries)
+        EXPECT_EQ(site_file(l), served_library(l));
+    EXPECT_EQ(site_file("report/satis.fr3"), kServedReport);
+    EXPECT_EQ(site_file("report/alt/kasa.fr3"), kServedNestedReport);
+    EXPECT_EQ(site_file("logo1024.png"), kServedLogo);
     EXPECT_TRUE(FForm->Button4.Enabled());
     EXPECT_TRUE(FApp.Terminated());
     // The restart: the CMX program first, then the new product. The two run
@@ -214,12 +191,12 @@ class SpoiltPackage : public PackageStep, public ::testing::WithParamInterface<S
 
 TEST_P(SpoiltPackage, KeepsItsProgramsAndEndsTheStepUntilFixed) {
     const Spoilt& c = GetParam();
-    fs::path served = FServed / "2027" / c.name;
+    fs::path served = FPackages->package(c.name);
     std::string good = read_file(served.string());
     if (c.items.empty())
         fs::remove(served);
     else
-        serve(c.name, c.items);
+        FPackages->serve(c.name, c.items);
     make_site("localhost", false);
     run_step();
 
@@ -238,7 +215,7 @@ TEST_P(SpoiltPackage, KeepsItsProgramsAndEndsTheStepUntilFixed) {
     run_step();
     EXPECT_EQ(box_texts(), std::vector<std::string>{});
     EXPECT_TRUE(updated(c.program));
-    EXPECT_EQ(site_file("logo1024.png"), "logo");
+    EXPECT_EQ(site_file("logo1024.png"), kServedLogo);
     EXPECT_TRUE(FApp.Terminated());
 }
 
