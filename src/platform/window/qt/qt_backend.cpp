@@ -74,7 +74,20 @@ public:
         if (QWidget* w = widget(control)) w->setFocus(Qt::OtherFocusReason);
     }
     void repaint_now(Control& control) override {
-        if (QWidget* w = widget(control)) w->repaint();
+        QWidget* w = widget(control);
+        if (!w) return;
+        // The bar shows no text, so its picture changes only with the filled
+        // width; a download moves it tens of thousands of times, mostly by
+        // less than a pixel, and QProgressBar::setValue has already painted
+        // every change that shows.
+        if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+            const int64_t span = int64_t(bar->maximum()) - bar->minimum();
+            const int filled = span > 0 ? int((int64_t(bar->value()) - bar->minimum()) * bar->width() / span) : 0;
+            auto [it, fresh] = FBarFill.try_emplace(bar, filled);
+            if (!fresh && it->second == filled) return;
+            it->second = filled;
+        }
+        w->repaint();
     }
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override {
         QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, qs(caption),
@@ -121,6 +134,7 @@ private:
     std::unique_ptr<QWidget> FWindow;
     std::map<Control*, QWidget*> FWidgets;
     std::map<Control*, int> FLinesShown;
+    std::map<QProgressBar*, int> FBarFill; // filled width at the last repaint_now
     bool FWoken = false;
 };
 
@@ -177,6 +191,7 @@ QWidget* QtBackend::make_widget(Control& c, QWidget* parent) {
     case ControlKind::Label: {
         auto* l = new QLabel(parent);
         l->setAlignment(c.centred ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter));
+        l->setTextFormat(Qt::PlainText); // captions are never markup
         return l;
     }
     case ControlKind::Panel: {
