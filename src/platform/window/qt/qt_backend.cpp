@@ -82,7 +82,8 @@ public:
         // every change that shows.
         if (auto* bar = qobject_cast<QProgressBar*>(w)) {
             const int64_t span = int64_t(bar->maximum()) - bar->minimum();
-            const int filled = span > 0 ? int((int64_t(bar->value()) - bar->minimum()) * bar->width() / span) : 0;
+            const int filled =
+                span > 0 ? int((int64_t(bar->value()) - bar->minimum()) * bar->width() / span) : 0;
             auto [it, fresh] = FBarFill.try_emplace(bar, filled);
             if (!fresh && it->second == filled) return;
             it->second = filled;
