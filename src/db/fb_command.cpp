@@ -432,7 +432,8 @@ int64_t TFbCommand::RowsAffected() {
         int len = c.Call(c.isc_vax_integer, p + 1, int16_t(2));
         if (len < 0 || p + 3 + len > end) break;
         int64_t count = c.Call(c.isc_vax_integer, p + 3, static_cast<int16_t>(len));
-        if (code == 14 || code == 15 || code == 16) total += count; // insert, update, delete counts (13: select)
+        if (code == 14 || code == 15 || code == 16)
+            total += count; // insert, update, delete counts (13: select)
         p += 3 + len;
     }
     return total;

@@ -94,8 +94,11 @@ void TNetHTTP::ReadChunked(TStream* target) {
                 io.ReadLn();
                 size = chunk_size(io.ReadLn());
             }
+            // Trailer lines beyond the header line limit are read and dropped, so
+            // that an endless trailer cannot grow the headers without bound.
+            int kept = 0;
             for (std::string line = io.ReadLn(); !line.empty(); line = io.ReadLn())
-                FResponse.RawHeaders.Add(std::move(line));
+                if (kept++ < MaxHeaderLines) FResponse.RawHeaders.Add(std::move(line));
         },
         [&] { EndWork(TWorkMode::wmRead); });
 }

@@ -224,6 +224,17 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
     return n;
 }
 
+int64_t TNetIOHandlerStack::ReceiveUntilClose(bool until_close) {
+    if (!until_close) return ReadFromSource(true);
+    // The orderly close ends such a body; a reset or another failure must not
+    // make a cut body look complete, so it raises.
+    try {
+        return ReadFromSource(true);
+    } catch (const ENetConnClosedGracefully&) {
+        return 0;
+    }
+}
+
 void TNetIOHandlerStack::Remove(size_t count) {
     FHead += count;
     if (count) DoWork(TWorkMode::wmRead, static_cast<int64_t>(count));
@@ -240,7 +251,9 @@ std::string TNetIOHandlerStack::ReadLn() {
     size_t scanned = 0;
     for (;;) {
         size_t avail = InputBufferSize();
-        const char* lf = static_cast<const char*>(std::memchr(Head() + scanned, '\n', avail - scanned));
+        const char* lf = avail > scanned
+                             ? static_cast<const char*>(std::memchr(Head() + scanned, '\n', avail - scanned))
+                             : nullptr;
         if (lf) {
             size_t len = static_cast<size_t>(lf - Head());
             if (len > MaxLineLength) throw ENetReadLnMaxLineLengthExceeded("Max line length exceeded.");
@@ -296,7 +309,7 @@ void TNetIOHandlerStack::ReadStream(TStream* AStream, int64_t AByteCount, bool A
             drain();
             while (until_close || left > 0) {
                 if (until_close && (FClosedGracefully || !FSocketAllocated)) break;
-                if (ReadFromSource(!until_close) <= 0 && InputBufferIsEmpty()) break;
+                if (ReceiveUntilClose(until_close) <= 0 && InputBufferIsEmpty()) break;
                 drain();
             }
         },
@@ -321,7 +334,7 @@ bool TNetIOHandlerStack::ReadStreamUntil(TStream* AStream, std::string_view mark
             ExtractToStream(AStream, InputBufferSize());
             return false;
         }
-        ReadFromSource(false);
+        ReceiveUntilClose(true);
     }
 }
 

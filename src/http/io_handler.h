@@ -101,6 +101,9 @@ protected:
 
 private:
     const char* Head() const noexcept { return FBuffer.get() + FHead; }
+    // One receive step that raises every failure, except that with
+    // until_close the orderly close just yields 0.
+    int64_t ReceiveUntilClose(bool until_close);
     void Remove(size_t count);
     void ExtractToStream(TStream* AStream, size_t count);
     void Reserve(size_t extra);

@@ -108,7 +108,8 @@ bool is_valid_utf8(std::string_view s) {
 
 size_t utf16_length(std::string_view utf8) {
     size_t n = 0;
-    for (size_t i = 0; i < utf8.size();) n += decode_utf8(utf8, i) >= 0x10000 ? 2 : 1;
+    for (size_t i = 0; i < utf8.size();)
+        n += decode_utf8(utf8, i) >= 0x10000 ? 2 : 1;
     return n;
 }
 

@@ -2,7 +2,9 @@
 
 namespace kv {
 
-void Abort() { throw EAbort("Operation aborted"); }
+void Abort() {
+    throw EAbort("Operation aborted");
+}
 
 ErrorInfo describe_exception(std::exception_ptr e) {
     try {

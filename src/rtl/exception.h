@@ -21,11 +21,11 @@ private:
 };
 
 // Declares `Name`, derived from `Base`, whose ClassName() is "Name".
-#define KV_EXCEPTION(Name, Base)                                                                            \
-    class Name : public Base {                                                                              \
-    public:                                                                                                 \
-        using Base::Base;                                                                                   \
-        const char* ClassName() const noexcept override { return #Name; }                                   \
+#define KV_EXCEPTION(Name, Base)                                                                             \
+    class Name : public Base {                                                                               \
+    public:                                                                                                  \
+        using Base::Base;                                                                                    \
+        const char* ClassName() const noexcept override { return #Name; }                                    \
     }
 
 KV_EXCEPTION(EAbort, Exception);

@@ -6,7 +6,9 @@
 
 namespace kv {
 
-void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+void TStream::SetSize(int64_t) {
+    throw EStreamError("Stream size cannot be changed");
+}
 
 int64_t TStream::Size() {
     int64_t pos = Seek(0, TSeekOrigin::soCurrent);
@@ -55,10 +57,18 @@ TFileStream::TFileStream(std::string_view file_name, uint16_t mode) : FFileName(
                                                             : FileAccess::Read;
         FileShare share;
         switch (mode & 0xF0) {
-        case fmShareExclusive: share = FileShare::None; break;
-        case fmShareDenyWrite: share = FileShare::Read; break;
-        case fmShareDenyRead: share = FileShare::None; break;
-        default: share = FileShare::ReadWrite; break;
+        case fmShareExclusive:
+            share = FileShare::None;
+            break;
+        case fmShareDenyWrite:
+            share = FileShare::Read;
+            break;
+        case fmShareDenyRead:
+            share = FileShare::None;
+            break;
+        default:
+            share = FileShare::ReadWrite;
+            break;
         }
         ok = FFile.open(file_name, access, share, FileDisposition::OpenExisting);
     }

@@ -33,7 +33,8 @@ const char* g_running = nullptr;
 
 int list_commands() {
     std::fprintf(stderr, "usage: kvtool COMMAND [ARGS]\n");
-    for (auto& [name, e] : registry()) std::fprintf(stderr, "  kvtool %s %s\n", name.c_str(), e.usage);
+    for (auto& [name, e] : registry())
+        std::fprintf(stderr, "  kvtool %s %s\n", name.c_str(), e.usage);
     return 2;
 }
 
@@ -54,11 +55,14 @@ int run(int argc, char** argv) {
     }
 }
 
-Registration::Registration(const char* name, const char* usage, CommandFn fn) { registry()[name] = {usage, fn}; }
+Registration::Registration(const char* name, const char* usage, CommandFn fn) {
+    registry()[name] = {usage, fn};
+}
 
 int usage_error() {
     auto it = registry().find(g_running ? g_running : "");
-    if (it != registry().end()) std::fprintf(stderr, "usage: kvtool %s %s\n", it->first.c_str(), it->second.usage);
+    if (it != registry().end())
+        std::fprintf(stderr, "usage: kvtool %s %s\n", it->first.c_str(), it->second.usage);
     return 2;
 }
 
@@ -69,12 +73,16 @@ int usage_error() {
 int wmain(int argc, wchar_t** wargv) {
     _setmode(_fileno(stdout), _O_BINARY);
     std::vector<std::string> store;
-    for (int i = 0; i < argc; ++i) store.push_back(kv::from_wide(wargv[i]));
+    for (int i = 0; i < argc; ++i)
+        store.push_back(kv::from_wide(wargv[i]));
     std::vector<char*> argv;
-    for (auto& s : store) argv.push_back(s.data());
+    for (auto& s : store)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
     return kv::tool::run(argc, argv.data());
 }
 #else
-int main(int argc, char** argv) { return kv::tool::run(argc, argv); }
+int main(int argc, char** argv) {
+    return kv::tool::run(argc, argv);
+}
 #endif

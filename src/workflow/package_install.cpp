@@ -1,13 +1,190 @@
-// The package installation step. For now only its first phase: the update
-// folder is emptied and created again.
+// The package installation step: reset the update folder, fetch the logo and
+// the release packages, unpack them, put the programs and client libraries
+// in place, start the product again and end the updater.
+//
+// A package is put into place only when its download and its extraction both
+// succeeded: otherwise its programs are not stopped and nothing of it is
+// copied (or, for the reports, unpacked in place), so the product keeps its
+// current version; the archive is closed all the same and the step ends
+// with the error. The reader deletes any item it reports damaged, so every
+// file copied came whole out of its package.
 #include "app/form1.h"
+#include "archive/seven_zip.h"
 #include "platform/files.h"
+#include "platform/program_start.h"
+#include "rtl/in_any_case.h"
+#include "workflow/task_killer.h"
 
 namespace kv {
+namespace {
+
+constexpr const char* kClientLibraries[] = {
+    "fbclient.dll", "gds32.dll",      "libcrypto-1_1.dll", "libeay32.dll", "libmysql.dll",
+    "libssh2.dll",  "libssl-1_1.dll", "midas.dll",         "ssleay.dll",   "ssleay32.dll"};
+
+} // namespace
 
 void TForm1::Button5Click(TObject*) {
-    DeleteDirectory(FSettings.UpdateFolder);
-    os::create_directory(FSettings.UpdateFolder);
+    const std::string& update = FSettings.UpdateFolder;
+    const std::string work = os::current_directory();
+    auto package = [&](const char* name) { return update + "\\" + name; };
+    auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
+    auto unpack = [&](const char* name, const std::string& target) {
+        Arch->OpenFile(package(name));
+        Arch->ExtractTo(target);
+    };
+    // Copy results are not looked at: a missing source or a busy target is passed over.
+    auto put_in_place = [&](const std::string& folder, const char* name) {
+        os::copy_file(folder + "\\" + name, work + "\\" + name);
+    };
+
+    // 1. Folder reset.
+    in_any_case([&] { DeleteDirectory(update); },
+                [&] {
+                    os::create_directory(update);
+                    ProcessMessages();
+                });
+
+    // 2. Archive object; 3. logo.
+    Arch =
+        CreateInArchive(CLSID_CFormatRar5, Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary)
+                                                                         : Config.ArchiveLibrary);
+    DownloadFile("http://" + Config.PackageHost + "/logo1024.png", work + "\\logo1024.png");
+
+    // 4. Product.
+    {
+        Stages s;
+        s.then([&] {
+            SetStatusText("Kuvento İndiriliyor..");
+            download("kuvento.rar");
+            ProcessMessages();
+        });
+        s.then_in_any_case([&] { unpack("kuvento.rar", update); });
+        s.then_in_any_case([&] {
+            if (s.failed()) return Arch->Close();
+            Stages copy;
+            copy.then([&] {
+                SetStatusText("Kuvento Kopyalanıyor");
+                KillProcessByName("kuvento.exe");
+                ProcessMessages();
+            });
+            copy.then_in_any_case([&] { put_in_place(update, "kuvento.exe"); });
+            copy.then([&] { Arch->Close(); });
+            copy.finish();
+        });
+        s.finish();
+    }
+
+    // 5. Mobile and backup, on the server itself only.
+    if (FSettings.ServerAddress == "localhost") {
+        Stages s;
+        s.then([&] {
+            SetStatusText("Mobil ve Yedekleme Indiriliyor..");
+            download("telvano.rar");
+            ProcessMessages();
+        });
+        s.then_in_any_case([&] { unpack("telvano.rar", update); });
+        s.then_in_any_case([&] {
+            if (s.failed()) return Arch->Close();
+            Stages copy;
+            copy.then([&] {
+                SetStatusText("Mobil ve Yedekleme Kopyalanıyor");
+                ProcessMessages();
+                KillProcessByName("telvano.exe");
+                KillProcessByName("kvbck.exe");
+            });
+            copy.then_in_any_case([&] {
+                put_in_place(update, "telvano.exe");
+                put_in_place(update, "kvbck.exe");
+            });
+            copy.then([&] { Arch->Close(); });
+            copy.finish();
+        });
+        s.finish();
+    }
+
+    // 6. Reports, unpacked in place: not at all when the download failed.
+    {
+        Stages s;
+        s.then([&] {
+            SetStatusText("Raporlar İndiliyor..");
+            download("report.rar");
+            ProcessMessages();
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] {
+                if (s.failed()) return;
+                SetStatusText("Raporlar Kopyalanıyor");
+                ProcessMessages();
+                unpack("report.rar", work + "\\report\\");
+            });
+            place.then_in_any_case([&] { Arch->Close(); });
+            place.finish();
+        });
+        s.finish();
+    }
+
+    // 7. Printing, where the site has it. Its program is stopped only once
+    // its package is whole in the update folder.
+    if (os::file_exists(work + "\\dorvika.exe")) {
+        Stages s;
+        s.then([&] {
+            SetStatusText("Yazdırma İndiriliyor..");
+            ProcessMessages();
+            download("dorvika.rar");
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] { unpack("dorvika.rar", update); });
+            place.then_in_any_case([&] {
+                if (s.failed() || place.failed()) return Arch->Close();
+                KillProcessByName("dorvika.exe");
+                SetStatusText("Yazdırma Kopyalanıyor");
+                ProcessMessages();
+                Arch->Close();
+                put_in_place(update, "dorvika.exe");
+            });
+            place.finish();
+        });
+        s.finish();
+    }
+
+    // 8. Client libraries.
+    SetStatusText("DLL dosyaları İndiriliyor..");
+    ProcessMessages();
+    {
+        Stages s;
+        s.then([&] {
+            download("dll.rar");
+            ProcessMessages();
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] { unpack("dll.rar", update + "\\dll\\"); });
+            place.then_in_any_case([&] {
+                if (s.failed() || place.failed()) return Arch->Close();
+                SetStatusText("DLL ler Kopyalanıyor");
+                ProcessMessages();
+                Arch->Close();
+                for (const char* library : kClientLibraries)
+                    put_in_place(update + "\\dll", library);
+            });
+            place.finish();
+        });
+        s.finish();
+    }
+
+    // 9. Finish.
+    in_any_case(
+        [&] {
+            SetStatusText("İndirmeler Tamamlandı");
+            ProcessMessages();
+            Button4.SetEnabled(true);
+            os::start_program(work + "\\kuventoCMX.exe");
+            os::start_program(work + "\\kuvento.exe");
+        },
+        [&] { Terminate(); });
 }
 
 } // namespace kv

@@ -285,3 +285,12 @@ TEST(ScriptRunner, ConnectionStatements) {
     EXPECT_EQ(site.ibdb1.Database(), "localhost:" + site.db.Path());
     EXPECT_TRUE(site.has_relation("T_D"));
 }
+
+TEST(ScriptRunner, BreakExecStopsBeforeTheNextStatement) {
+    Site site;
+    site.script.AfterExecute = [](TDbScript& s, const std::string&) { s.BreakExec(); };
+    site.run("create table t_e (a integer);\r\ncreate table t_f (a integer);");
+    EXPECT_TRUE(site.has_relation("T_E"));
+    EXPECT_FALSE(site.has_relation("T_F"));
+    EXPECT_FALSE(site.script.ExecuteNext());
+}

@@ -1,9 +1,12 @@
 // The database upgrade step in the update chain, through the scripted window,
 // against real site databases: the operator unlocks the window and presses
 // "Güncelleme Başla"; the start step hands over to the upgrade step, which
-// hands over to the package step in every outcome.
+// hands over to the package step in every outcome. The package host serves
+// every package whole, so the package step succeeds (and asks the updater to
+// end) and any box after the chain is the database step's own.
 #include "app/updater_fixture.h"
 #include "site_db.h"
+#include "support/package_server.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -15,8 +18,18 @@ namespace {
 
 const char* const kLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
 const char* const kNotice = "2027 güncellemesi yapılmış. işlem iptal edilecek";
+// What the served packages put in place of the product's programs: no
+// program, so the restart starts nothing.
+const char* const kPackagedProgram = "kuvento 2027";
 
-// A site database, and a site folder whose settings point the updater at it.
+TForm1Config served_by(const PackageServer& packages) {
+    TForm1Config config = test_config();
+    config.PackageHost = packages.host();
+    return config;
+}
+
+// A site database, a site folder whose settings point the updater at it, and
+// the package host.
 struct Chain {
     explicit Chain(Attach how = Attach::Server) : how(how) {}
 
@@ -28,7 +41,7 @@ struct Chain {
         folder.write("kvayarlar.ini",
                      "[BAGLANTI]\r\nSUNUCU_IP=" + server_ip + "\r\nDB_ADRES=" + db.Path() + "\r\n");
         folder.write("update/marker");
-        updater = std::make_unique<Updater>();
+        updater = std::make_unique<Updater>(served_by(packages));
         updater->backend.on_box = [this](const window::BoxRecord&) {
             package_step_ran_before_box.push_back(package_step_ran());
         };
@@ -36,6 +49,16 @@ struct Chain {
         ASSERT_TRUE(updater->backend.click("Button4"));
     }
     bool package_step_ran() const { return !std::filesystem::exists(folder.path() / "update" / "marker"); }
+    // Whether the package step went through: the product and the logo are
+    // the served ones, and the updater was asked to end.
+    bool package_step_finished() {
+        return holds("kuvento.exe", kPackagedProgram) && holds("logo1024.png", kServedLogo) &&
+               updater->app.Terminated();
+    }
+    bool holds(const char* name, const std::string& content) const {
+        const std::filesystem::path file = folder.path() / name;
+        return std::filesystem::exists(file) && read_file(utf8(file)) == content;
+    }
     TForm1& form() { return *updater->form; }
     const std::vector<window::BoxRecord>& boxes() { return updater->backend.boxes; }
     std::vector<std::string> log() { return form().Memo1.Lines(); }
@@ -60,6 +83,7 @@ struct Chain {
     }
 
     Attach how;
+    PackageServer packages{kPackagedProgram};
     SiteDb db;
     SiteFolder folder;
     std::unique_ptr<Updater> updater;
@@ -78,6 +102,7 @@ TEST_P(UpgradeStep, UpgradesOnceThenRefusesWithTheNotice) {
     EXPECT_TRUE(chain.boxes().empty()) << chain.boxes().front().text;
     EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
     EXPECT_TRUE(chain.package_step_ran());
+    EXPECT_TRUE(chain.package_step_finished());
     EXPECT_TRUE(chain.form().Button5.Enabled());
     EXPECT_FALSE(chain.form().ibdb1.Connected());
     EXPECT_EQ(chain.count("firmabilgi where yil = 2027"), 2);
@@ -89,12 +114,14 @@ TEST_P(UpgradeStep, UpgradesOnceThenRefusesWithTheNotice) {
 
     // "SQL Çalıştır" again: the notice, then the package step once more.
     chain.folder.write("update/marker");
+    std::filesystem::remove(chain.folder.path() / "kuvento.exe");
     ASSERT_TRUE(chain.updater->backend.click("Button3"));
     ASSERT_EQ(chain.boxes().size(), 1u);
     EXPECT_EQ(chain.boxes()[0].text, kNotice);
     EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::None);
     EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "the notice comes before the hand-over";
     EXPECT_TRUE(chain.package_step_ran());
+    EXPECT_TRUE(chain.package_step_finished());
     EXPECT_EQ(chain.log().size(), 1u);
     EXPECT_EQ(chain.count("faturabilgi"), 1);
 }
@@ -127,6 +154,7 @@ TEST(UpgradeStep, YearMarkerDecides) {
         chain.db.Isql(c.rows);
         chain.press_start();
         EXPECT_TRUE(chain.package_step_ran());
+        EXPECT_TRUE(chain.package_step_finished());
         EXPECT_TRUE(chain.form().Button5.Enabled());
         EXPECT_EQ(chain.has_relation("EF_SERI"), c.upgrades) << "no statement is sent when refused";
         if (c.upgrades) {
@@ -150,6 +178,7 @@ TEST(UpgradeStep, RefusedStatementIsShownAndTheUpgradeCompletes) {
               "unsuccessful metadata update\rCREATE TABLE EF_SERI failed\rTable EF_SERI already exists.");
     EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::Error);
     EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "shown while the script runs";
+    EXPECT_TRUE(chain.package_step_finished());
     EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
     EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
     EXPECT_TRUE(chain.has_relation("EF_GIDEN"));
@@ -165,6 +194,7 @@ TEST(UpgradeStep, UnreachableServerIsReportedAfterThePackageStep) {
               "Unable to complete network request to host \"localhost\".\rFailed to establish a connection.");
     EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::Error);
     EXPECT_TRUE(chain.package_step_ran_before_box[0]);
+    EXPECT_TRUE(chain.package_step_finished());
     EXPECT_TRUE(chain.log().empty());
     EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
 }
@@ -187,6 +217,7 @@ TEST(UpgradeStep, FailedFinalCommitShowsItsOwnError) {
               0u)
         << chain.boxes()[0].text;
     EXPECT_TRUE(chain.package_step_ran_before_box[0]);
+    EXPECT_TRUE(chain.package_step_finished());
     EXPECT_TRUE(chain.log().empty());
     EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
     EXPECT_EQ(chain.count("faturabilgi"), 0) << "the data statements are undone";

@@ -12,7 +12,9 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -21,7 +23,8 @@ void check(bool ok) {
 // [from, to) may only hold skipped blanks.
 void check_gap(const std::string& text, size_t from, size_t to) {
     check(from <= to);
-    for (size_t i = from; i < to; ++i) check(is_blank(text[i]));
+    for (size_t i = from; i < to; ++i)
+        check(is_blank(text[i]));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "http/net_exceptions.h"
 #include "rtl/exception.h"
 #include "support/http_nginx.h"
+#include "support/http_script_server.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,19 @@ TEST(DownloadFile, ProgressDisplayFollowsTheTransfer) {
     EXPECT_EQ(w.form->ProgressPosition(), static_cast<int32_t>(size));
     EXPECT_GE(w.backend.repaints(), static_cast<int>(texts.size()) - 2);
     EXPECT_GE(w.backend.pumps() - pumps_before, static_cast<int>(texts.size()) - 2);
+}
+
+TEST(DownloadFile, WithoutALengthTheBarStaysAtZero) {
+    test::SiteFolder site;
+    test::HttpScriptServer server(
+        {{test::read_request(), test::send("HTTP/1.1 200 OK\r\n\r\nbody until close"),
+          test::close_connection()}});
+    Window w;
+    w.form->DownloadFile(server.url("/2027/kuvento.rar"), (site.path() / "update" / "kuvento.rar").string());
+    EXPECT_EQ(read_file(site.path() / "update" / "kuvento.rar"), "body until close");
+    EXPECT_EQ(w.backend.label27, (std::vector<std::string>{"% 0", "% 100"}));
+    EXPECT_EQ(w.form->ProgressBar.Max(), 0);
+    EXPECT_EQ(w.form->ProgressPosition(), 0);
 }
 
 TEST(DownloadFile, FailuresLeaveTheFileAsWritten) {

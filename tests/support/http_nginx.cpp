@@ -33,11 +33,11 @@ std::string nginx_command(const fs::path& prefix, const std::string& extra) {
 
 } // namespace
 
-NginxServer::NginxServer(const fs::path& root) {
+NginxServer::NginxServer(const fs::path& root, uint16_t port) {
     FPrefix = fs::temp_directory_path() /
               ("kv_nginx_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(FPrefix);
-    FPort = free_loopback_port();
+    FPort = port ? port : free_loopback_port();
     std::ofstream conf(FPrefix / "nginx.conf");
     std::string p = FPrefix.string();
     conf << "daemon on;\nworker_processes 1;\nuser root;\npid " << p << "/nginx.pid;\n"

@@ -13,8 +13,9 @@ namespace kv::test {
 
 class NginxServer {
 public:
-    // Raises std::runtime_error when nginx cannot be started.
-    explicit NginxServer(const std::filesystem::path& root);
+    // Raises std::runtime_error when nginx cannot be started. A `port` of 0
+    // takes a free one; a fixed port is for programs built to reach it.
+    explicit NginxServer(const std::filesystem::path& root, uint16_t port = 0);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;

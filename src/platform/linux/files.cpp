@@ -52,11 +52,14 @@ bool directory_exists(std::string_view path) {
     return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool create_directory(std::string_view path) { return ::mkdir(native_path(path).c_str(), 0777) == 0; }
+bool create_directory(std::string_view path) {
+    return ::mkdir(native_path(path).c_str(), 0777) == 0;
+}
 
 bool remove_directory(std::string_view path) {
     auto p = native_path(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     struct stat st;
     if (::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         struct stat target;
@@ -155,8 +158,12 @@ std::optional<std::vector<DirEntry>> list_directory(std::string_view path) {
     return out;
 }
 
-uint32_t last_error() { return static_cast<uint32_t>(errno); }
-void set_last_error(uint32_t code) { errno = static_cast<int>(code); }
+uint32_t last_error() {
+    return static_cast<uint32_t>(errno);
+}
+void set_last_error(uint32_t code) {
+    errno = static_cast<int>(code);
+}
 
 std::string system_error_text(uint32_t code) {
     std::string s = std::strerror(static_cast<int>(code));
@@ -165,7 +172,9 @@ std::string system_error_text(uint32_t code) {
     return s;
 }
 
-File::~File() { close(); }
+File::~File() {
+    close();
+}
 File::File(File&& o) noexcept : FHandle(std::exchange(o.FHandle, -1)) {}
 File& File::operator=(File&& o) noexcept {
     if (this != &o) {
@@ -193,7 +202,9 @@ bool File::open(std::string_view path, FileAccess access, FileShare, FileDisposi
     return true;
 }
 
-bool File::is_open() const noexcept { return FHandle >= 0; }
+bool File::is_open() const noexcept {
+    return FHandle >= 0;
+}
 
 void File::close() noexcept {
     if (FHandle >= 0) ::close(std::exchange(FHandle, -1));

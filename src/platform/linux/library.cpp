@@ -6,7 +6,9 @@
 
 namespace kv::os {
 
-Library::~Library() { free(); }
+Library::~Library() {
+    free();
+}
 Library::Library(Library&& o) noexcept
     : FHandle(std::exchange(o.FHandle, nullptr)), FError(std::move(o.FError)), FErrorCode(o.FErrorCode) {}
 Library& Library::operator=(Library&& o) noexcept {
@@ -50,7 +52,9 @@ bool Library::load_searching(std::string_view name, const char* const* extra_dir
     return false;
 }
 
-void* Library::symbol(const char* name) const { return FHandle ? ::dlsym(FHandle, name) : nullptr; }
+void* Library::symbol(const char* name) const {
+    return FHandle ? ::dlsym(FHandle, name) : nullptr;
+}
 
 void Library::free() noexcept {
     if (FHandle) ::dlclose(std::exchange(FHandle, nullptr));

@@ -9,11 +9,15 @@
 namespace kv::os {
 namespace {
 
-DWORD attributes(std::string_view path) { return GetFileAttributesW(to_wide(path).c_str()); }
+DWORD attributes(std::string_view path) {
+    return GetFileAttributesW(to_wide(path).c_str());
+}
 
 } // namespace
 
-std::string native_path(std::string_view path) { return std::string(path); }
+std::string native_path(std::string_view path) {
+    return std::string(path);
+}
 
 std::string current_directory() {
     DWORD n = GetCurrentDirectoryW(0, nullptr);
@@ -33,9 +37,15 @@ bool directory_exists(std::string_view path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool create_directory(std::string_view path) { return CreateDirectoryW(to_wide(path).c_str(), nullptr); }
-bool remove_directory(std::string_view path) { return RemoveDirectoryW(to_wide(path).c_str()); }
-bool delete_file(std::string_view path) { return DeleteFileW(to_wide(path).c_str()); }
+bool create_directory(std::string_view path) {
+    return CreateDirectoryW(to_wide(path).c_str(), nullptr);
+}
+bool remove_directory(std::string_view path) {
+    return RemoveDirectoryW(to_wide(path).c_str());
+}
+bool delete_file(std::string_view path) {
+    return DeleteFileW(to_wide(path).c_str());
+}
 
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
     return CopyFileW(to_wide(from).c_str(), to_wide(to).c_str(), fail_if_exists);
@@ -71,8 +81,12 @@ std::optional<std::vector<DirEntry>> list_directory(std::string_view path) {
     return out;
 }
 
-uint32_t last_error() { return GetLastError(); }
-void set_last_error(uint32_t code) { SetLastError(code); }
+uint32_t last_error() {
+    return GetLastError();
+}
+void set_last_error(uint32_t code) {
+    SetLastError(code);
+}
 
 std::string system_error_text(uint32_t code) {
     wchar_t* buf = nullptr;
@@ -86,7 +100,9 @@ std::string system_error_text(uint32_t code) {
     return from_wide(s);
 }
 
-File::~File() { close(); }
+File::~File() {
+    close();
+}
 File::File(File&& o) noexcept : FHandle(std::exchange(o.FHandle, nullptr)) {}
 File& File::operator=(File&& o) noexcept {
     if (this != &o) {
@@ -112,7 +128,9 @@ bool File::open(std::string_view path, FileAccess access, FileShare share, FileD
     return true;
 }
 
-bool File::is_open() const noexcept { return FHandle != nullptr; }
+bool File::is_open() const noexcept {
+    return FHandle != nullptr;
+}
 
 void File::close() noexcept {
     if (FHandle) CloseHandle(std::exchange(FHandle, nullptr));
@@ -147,6 +165,8 @@ int64_t File::seek(int64_t offset, int origin) {
     return SetFilePointerEx(FHandle, d, &r, how) ? r.QuadPart : -1;
 }
 
-bool File::truncate_here() { return SetEndOfFile(FHandle); }
+bool File::truncate_here() {
+    return SetEndOfFile(FHandle);
+}
 
 } // namespace kv::os

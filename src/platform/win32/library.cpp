@@ -7,7 +7,9 @@
 
 namespace kv::os {
 
-Library::~Library() { free(); }
+Library::~Library() {
+    free();
+}
 Library::Library(Library&& o) noexcept
     : FHandle(std::exchange(o.FHandle, nullptr)), FError(std::move(o.FError)), FErrorCode(o.FErrorCode) {}
 Library& Library::operator=(Library&& o) noexcept {
@@ -34,7 +36,9 @@ bool Library::load(std::string_view name) {
     return true;
 }
 
-bool Library::load_searching(std::string_view name, const char* const*) { return load(name); }
+bool Library::load_searching(std::string_view name, const char* const*) {
+    return load(name);
+}
 
 void* Library::symbol(const char* name) const {
     return FHandle ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(FHandle), name)) : nullptr;

@@ -1,0 +1,234 @@
+// The package installation step through the scripted window, against a
+// private nginx serving RAR5 packages written here, with the stand-in
+// program running under the product's names: what is fetched for which
+// site, what is stopped, copied and started, in which order, and what a
+// failed download or a damaged package leaves untouched.
+#include "app/application.h"
+#include "app/form1.h"
+#include "app/updater_fixture.h"
+#include "platform/processes.h"
+#include "platform/program_start.h"
+#include "platform/window/scripted/scripted_backend.h"
+#include "support/fake_programs.h"
+#include "support/package_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kRunningPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
+const std::string kNewVersion = "\nrelease 2027\n"; // appended to the stand-in: it still runs
+
+// The scripted window, recording every status text the step shows.
+class StatusRecorder : public window::ScriptedBackend {
+public:
+    void update(window::Control& c) override {
+        if (c.Name() == "Label4") statuses.push_back(c.Caption());
+    }
+    std::vector<std::string> statuses;
+};
+
+class PackageStep : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Programs started here end by themselves should a test stop early.
+        ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "60000", 1);
+        FProgram = read_file(fake_program_path().string());
+        FPackages = std::make_unique<PackageServer>(FProgram + kNewVersion);
+    }
+    // Ends the programs this test started (and only those).
+    void TearDown() override {
+        for (const ProgramEvent& e : read_program_log(log()))
+            if (e.event == "start" && process_running(e.pid, e.name)) os::terminate_process(e.pid);
+    }
+
+    // The site: settings, the product's programs (running, except the CMX
+    // one, which no package carries), and an old report.
+    void make_site(const std::string& server_address, bool with_dorvika) {
+        FSite.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=" + server_address + "\n");
+        FSite.write("report/satis.fr3", "report 2026");
+        install_fake_program(FSite.path(), "kuventoCMX.exe");
+        for (const char* p : kRunningPrograms) {
+            if (!with_dorvika && std::string(p) == "dorvika.exe") continue;
+            install_fake_program(FSite.path(), p);
+            ASSERT_TRUE(os::start_program(utf8(FSite.path() / p)));
+            ASSERT_TRUE(wait_until([&] { return started_ids(log(), p).size() == 1; }));
+        }
+    }
+
+    // Runs the step from "Dosyaları İndir".
+    void run_step() {
+        if (!FForm) {
+            TForm1Config config;
+            config.PackageHost = FPackages->host();
+            config.ArchiveLibrary = FArchiveLibrary;
+            FApp.Initialize();
+            FApp.CreateForm(FForm, std::move(config));
+            FBackend.show_window();
+            FBackend.type(kAccessCode);
+            FBackend.press_enter();
+            FForm->Button5.SetEnabled(true);
+        }
+        FBackend.statuses.clear();
+        FBackend.boxes.clear();
+        ASSERT_TRUE(FBackend.click("Button5"));
+    }
+
+    fs::path log() const { return FSite.path() / "programs.log"; }
+    std::string site_file(const std::string& name) const { return read_file((FSite.path() / name).string()); }
+    bool updated(const std::string& name) const { return site_file(name) == FProgram + kNewVersion; }
+    // Whether the first process started under `name` still runs.
+    bool first_still_running(const std::string& name) const {
+        auto ids = started_ids(log(), name);
+        return !ids.empty() && process_running(ids.front(), name);
+    }
+    std::vector<std::string> starts() const {
+        std::vector<std::string> out;
+        for (const ProgramEvent& e : read_program_log(log()))
+            if (e.event == "start") out.push_back(e.name);
+        return out;
+    }
+    std::vector<std::string> box_texts() const {
+        std::vector<std::string> out;
+        for (auto& b : FBackend.boxes)
+            out.push_back(b.text);
+        return out;
+    }
+
+    std::string FProgram;
+    std::unique_ptr<PackageServer> FPackages;
+    std::string FArchiveLibrary;
+    SiteFolder FSite;
+    StatusRecorder FBackend;
+    TApplication FApp{FBackend};
+    TForm1* FForm = nullptr;
+};
+
+TEST_F(PackageStep, LocalhostSiteWithPrintingGetsEverythingAndRestarts) {
+    make_site("localhost", true);
+    run_step();
+
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_EQ(FBackend.statuses,
+              (std::vector<std::string>{
+                  "Kuvento İndiriliyor..", "Kuvento Kopyalanıyor", "Mobil ve Yedekleme Indiriliyor..",
+                  "Mobil ve Yedekleme Kopyalanıyor", "Raporlar İndiliyor..", "Raporlar Kopyalanıyor",
+                  "Yazdırma İndiriliyor..", "Yazdırma Kopyalanıyor", "DLL dosyaları İndiriliyor..",
+                  "DLL ler Kopyalanıyor", "İndirmeler Tamamlandı"}));
+    for (const char* p : kRunningPrograms) {
+        EXPECT_TRUE(updated(p)) << p;
+        EXPECT_FALSE(first_still_running(p)) << p;
+    }
+    for (const char* l : kServedLibraries)
+        EXPECT_EQ(site_file(l), served_library(l));
+    EXPECT_EQ(site_file("report/satis.fr3"), kServedReport);
+    EXPECT_EQ(site_file("report/alt/kasa.fr3"), kServedNestedReport);
+    EXPECT_EQ(site_file("logo1024.png"), kServedLogo);
+    EXPECT_TRUE(FForm->Button4.Enabled());
+    EXPECT_TRUE(FApp.Terminated());
+    // The restart: the CMX program first, then the new product. The two run
+    // at once, so their log lines may come in either order; their process ids
+    // are handed out in the order they were started.
+    ASSERT_TRUE(wait_until([&] { return starts().size() == 6; }));
+    auto cmx = started_ids(log(), "kuventoCMX.exe");
+    auto product = started_ids(log(), "kuvento.exe");
+    ASSERT_EQ(cmx.size(), 1u);
+    ASSERT_EQ(product.size(), 2u);
+    EXPECT_LT(cmx[0], product[1]);
+    EXPECT_TRUE(process_running(product[1], "kuvento.exe"));
+}
+
+TEST_F(PackageStep, OtherSitesSkipMobileAndPrintingWhenAbsent) {
+    make_site("LOCALHOST", false);
+    run_step();
+
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_EQ(FBackend.statuses, (std::vector<std::string>{"Kuvento İndiriliyor..", "Kuvento Kopyalanıyor",
+                                                           "Raporlar İndiliyor..", "Raporlar Kopyalanıyor",
+                                                           "DLL dosyaları İndiriliyor..",
+                                                           "DLL ler Kopyalanıyor", "İndirmeler Tamamlandı"}));
+    EXPECT_TRUE(updated("kuvento.exe"));
+    EXPECT_FALSE(updated("telvano.exe"));
+    EXPECT_TRUE(first_still_running("telvano.exe"));
+    EXPECT_TRUE(first_still_running("kvbck.exe"));
+    EXPECT_FALSE(fs::exists(FSite.path() / "dorvika.exe"));
+    EXPECT_TRUE(FApp.Terminated());
+}
+
+TEST_F(PackageStep, MissingArchiveLibraryEndsBeforeAnyDownload) {
+    make_site("localhost", false);
+    FArchiveLibrary = utf8(FSite.path() / "none" / "7z.so");
+    run_step();
+
+    EXPECT_EQ(box_texts(), std::vector<std::string>{"Error loading library " + FArchiveLibrary + "."});
+    EXPECT_EQ(FBackend.statuses, std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(FSite.path() / "logo1024.png"));
+    EXPECT_TRUE(first_still_running("kuvento.exe"));
+    EXPECT_FALSE(FApp.Terminated());
+}
+
+// A package that cannot be had whole is not put in place: its programs keep
+// running their current version and the step ends with the error, after the
+// packages before it were installed. A second run from "Dosyaları İndir",
+// once the server has it right, fetches everything again and finishes.
+struct Spoilt {
+    const char* name;
+    std::vector<Rar5Item> items; // empty: the package is missing
+    const char* program;         // the package's program
+    const char* error;           // part of the error box's text
+    bool product_updated;        // whether phase 4 was done before the failure
+};
+
+class SpoiltPackage : public PackageStep, public ::testing::WithParamInterface<Spoilt> {};
+
+TEST_P(SpoiltPackage, KeepsItsProgramsAndEndsTheStepUntilFixed) {
+    const Spoilt& c = GetParam();
+    fs::path served = FPackages->package(c.name);
+    std::string good = read_file(served.string());
+    if (c.items.empty())
+        fs::remove(served);
+    else
+        FPackages->serve(c.name, c.items);
+    make_site("localhost", false);
+    run_step();
+
+    ASSERT_EQ(FBackend.boxes.size(), 1u);
+    EXPECT_NE(FBackend.boxes[0].text.find(c.error), std::string::npos) << FBackend.boxes[0].text;
+    EXPECT_EQ(updated("kuvento.exe"), c.product_updated);
+    EXPECT_FALSE(updated(c.program));
+    EXPECT_TRUE(first_still_running(c.program));
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026"); // no later phase ran
+    EXPECT_FALSE(FApp.Terminated());
+    EXPECT_TRUE(FForm->Button5.Enabled());
+    EXPECT_EQ(starts().size(), 3u); // nothing was started
+
+    write_file(served.string(), good);
+    fs::remove(FSite.path() / "logo1024.png");
+    run_step();
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_TRUE(updated(c.program));
+    EXPECT_EQ(site_file("logo1024.png"), kServedLogo);
+    EXPECT_TRUE(FApp.Terminated());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, SpoiltPackage,
+    // A failed download leaves a file that is no archive; the archive error is the latest one.
+    ::testing::Values(Spoilt{"telvano.rar", {}, "telvano.exe", "Incorrect function", true},
+                      Spoilt{"kuvento.rar",
+                             {{"kuvento.exe", std::string(5000, 'k'), false, 0, true}},
+                             "kuvento.exe",
+                             "Cannot extract \"kuvento.exe\": CRC error",
+                             false}),
+    [](const auto& info) { return std::string(info.param.program).substr(0, 7); });
+
+} // namespace
+} // namespace kv::test
