@@ -127,11 +127,16 @@ TEST_F(Programs, StartedProgramRunsInTheWorkingDirectory) {
     bool ok = os::start_program(test::utf8(dir.path()) + "\\kuventoCMX.exe");
     std::filesystem::current_path(previous);
     ASSERT_TRUE(ok);
-    ASSERT_TRUE(test::wait_until([&] { return test::started_ids(log(), "kuventoCMX.exe").size() == 1; }));
-    std::vector<test::ProgramEvent> events = test::read_program_log(log());
+    // The program writes its "start" line first and its "cwd" line after it.
+    auto is_cwd = [](const test::ProgramEvent& e) { return e.event == "cwd"; };
+    std::vector<test::ProgramEvent> events;
+    ASSERT_TRUE(test::wait_until([&] {
+        events = test::read_program_log(log());
+        return std::any_of(events.begin(), events.end(), is_cwd);
+    }));
+    ASSERT_EQ(test::started_ids(log(), "kuventoCMX.exe").size(), 1u);
     started.push_back({events.front().pid, "kuventoCMX.exe"});
-    auto cwd = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.event == "cwd"; });
-    ASSERT_NE(cwd, events.end());
+    auto cwd = std::find_if(events.begin(), events.end(), is_cwd);
     EXPECT_TRUE(std::filesystem::equivalent(test::from_utf8(cwd->detail), site.path())) << cwd->detail;
     // Ended before its working directory is removed.
     EXPECT_TRUE(os::terminate_process(events.front().pid));
