@@ -15,19 +15,6 @@
 #endif
 
 namespace kv {
-namespace {
-
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
-} // namespace
-
 ClientLibraryChoice choose_client_library(std::string_view database) {
     std::string ext;
     size_t dot = database.rfind('.');

@@ -17,15 +17,6 @@
 namespace kv {
 namespace {
 
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
 // `c` occurs somewhere before the last character.
 bool has_before_last(std::string_view s, char c) {
     size_t at = s.find(c);

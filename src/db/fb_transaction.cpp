@@ -13,15 +13,6 @@
 namespace kv {
 namespace {
 
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
 enum class TpbKind { Flag, Integer, Text };
 struct TpbName {
     const char* name;

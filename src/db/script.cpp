@@ -6,20 +6,12 @@
 
 #include "db/fb_script_processor.h"
 #include "rtl/in_any_case.h"
+#include "rtl/text.h"
 
 #include <utility>
 
 namespace kv {
 namespace {
-
-std::string trimmed(const std::string& s) {
-    size_t first = 0, last = s.size();
-    while (first < last && static_cast<unsigned char>(s[first]) <= 32)
-        ++first;
-    while (last > first && static_cast<unsigned char>(s[last - 1]) <= 32)
-        --last;
-    return s.substr(first, last - first);
-}
 
 // A failed commit is rolled back while its error leaves.
 void commit_definition(TDbTransaction& t) {
@@ -192,7 +184,7 @@ void TDbScript::route_error(std::exception_ptr error, const ScriptStatement& st,
     } catch (const Exception& e) {
         FErrorOffset = static_cast<int64_t>(st.char_offset);
         TErrorAction action = TErrorAction::eaException;
-        if (OnError) OnError(*this, e, trimmed(sql), action);
+        if (OnError) OnError(*this, e, trim(sql), action);
         switch (action) {
         case TErrorAction::eaAbort:
             FStop = true;

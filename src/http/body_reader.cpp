@@ -41,23 +41,6 @@ ParseKind parse_kind(const std::string& type) {
     return ParseKind::None;
 }
 
-std::string boundary_param(std::string_view content_type) {
-    size_t semi = content_type.find(';');
-    while (semi != std::string_view::npos) {
-        size_t next = content_type.find(';', semi + 1);
-        std::string part =
-            trim(content_type.substr(semi + 1, next == std::string_view::npos ? next : next - semi - 1));
-        size_t eq = part.find('=');
-        if (eq != std::string::npos && same_text_ascii_fold(trim(part.substr(0, eq)), "boundary")) {
-            std::string v = trim(part.substr(eq + 1));
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-            return v;
-        }
-        semi = next;
-    }
-    return {};
-}
-
 // The chunk size of a chunk-size line: extensions after ";" ignored, a line
 // that is no hexadecimal number counts as 0. A size beyond the 32-bit signed
 // range is refused rather than read as a negative count.
@@ -147,7 +130,7 @@ void TNetHTTP::ReadResult() {
         else
             io.Discard(FResponse.ContentLength);
     } else if (multipart) {
-        ReadMultipart(write, boundary_param(FResponse.ContentType));
+        ReadMultipart(write, content_type_param(FResponse.ContentType, "boundary"));
     } else if (write) {
         io.ReadStream(write, -1, true);
     } else {

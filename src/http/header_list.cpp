@@ -5,15 +5,6 @@
 
 namespace kv {
 
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
 long TNetHeaderList::Find(std::string_view name, size_t from) const {
     for (size_t i = from; i < Lines.size(); ++i) {
         size_t colon = Lines[i].find(':');
@@ -60,6 +51,23 @@ void TNetHeaderList::SetValue(std::string_view name, std::string_view value) {
         Lines[static_cast<size_t>(i)] = std::move(line);
     else
         Lines.push_back(std::move(line));
+}
+
+std::string content_type_param(std::string_view content_type, std::string_view name) {
+    size_t semi = content_type.find(';');
+    while (semi != std::string_view::npos) {
+        size_t next = content_type.find(';', semi + 1);
+        std::string part =
+            trim(content_type.substr(semi + 1, next == std::string_view::npos ? next : next - semi - 1));
+        size_t eq = part.find('=');
+        if (eq != std::string::npos && same_text_ascii_fold(trim(part.substr(0, eq)), name)) {
+            std::string v = trim(part.substr(eq + 1));
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            return v;
+        }
+        semi = next;
+    }
+    return {};
 }
 
 } // namespace kv

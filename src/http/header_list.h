@@ -4,6 +4,8 @@
 // continuation lines (those beginning with a space or a TAB) that follow it.
 #pragma once
 
+#include "rtl/text.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,9 @@ private:
     long Find(std::string_view name, size_t from = 0) const;
 };
 
-std::string trim(std::string_view s);
+// The value of parameter `name` (letter case ignored) of a Content-Type
+// value ("text/html; charset=utf-8"), without surrounding blanks and one
+// pair of double quotes; empty when absent.
+std::string content_type_param(std::string_view content_type, std::string_view name);
 
 } // namespace kv

@@ -28,23 +28,6 @@ int64_t parse_content_length(std::string_view text) {
     return v;
 }
 
-std::string charset_param(std::string_view content_type) {
-    size_t semi = content_type.find(';');
-    while (semi != std::string_view::npos) {
-        size_t next = content_type.find(';', semi + 1);
-        std::string part =
-            trim(content_type.substr(semi + 1, next == std::string_view::npos ? next : next - semi - 1));
-        size_t eq = part.find('=');
-        if (eq != std::string::npos && same_text_ascii_fold(trim(part.substr(0, eq)), "charset")) {
-            std::string v = trim(part.substr(eq + 1));
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-            return v;
-        }
-        semi = next;
-    }
-    return {};
-}
-
 } // namespace
 
 int ParseResponseCode(std::string_view line) {
@@ -81,7 +64,7 @@ void TNetHTTPResponse::SetResponseText(std::string text) {
 void TNetHTTPResponse::ProcessHeaders() {
     Connection = RawHeaders.Values("Connection");
     ContentType = RawHeaders.Values("Content-Type");
-    CharSet = charset_param(ContentType);
+    CharSet = content_type_param(ContentType, "charset");
     ContentEncoding = RawHeaders.Values("Content-Encoding");
     TransferEncoding = RawHeaders.Values("Transfer-Encoding");
     Location = RawHeaders.Values("Location");

@@ -46,6 +46,15 @@ std::string utf8_to_cp1254(std::string_view text) {
     return out;
 }
 
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
 std::string ascii_upper(std::string_view s) {
     std::string r(s);
     for (char& c : r)
