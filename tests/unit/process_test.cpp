@@ -23,6 +23,7 @@ protected:
     // product, and returns the ids of all its instances started so far.
     std::vector<uint32_t> start(const std::string& name, size_t instances = 1) {
         std::filesystem::path exe = test::install_fake_program(dir.path(), name);
+        installed.push_back(exe);
         size_t before = test::started_ids(log(), name).size();
         for (size_t i = 0; i < instances; ++i)
             EXPECT_TRUE(os::start_program(test::utf8(exe)));
@@ -49,10 +50,18 @@ protected:
         // Only what still runs under its name: an id may have been reused.
         for (const auto& [id, name] : started)
             if (test::process_running(id, name)) os::terminate_process(id);
+        // An instance that never logged its start is not in `started`; left
+        // running it would keep the test runner's output pipe open (Wine
+        // hands it the console's handles).
+        if (auto all = os::list_processes())
+            for (const std::filesystem::path& exe : installed)
+                for (const os::ProcessEntry& p : *all)
+                    if (p.exe_file == test::utf8(exe.filename())) os::terminate_process(p.id);
     }
 
     test::ScratchDir dir{"programs"};
     std::vector<std::pair<uint32_t, std::string>> started;
+    std::vector<std::filesystem::path> installed;
 };
 
 TEST_F(Programs, EveryInstanceIsTerminatedAndCapitalsMatch) {

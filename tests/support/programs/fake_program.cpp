@@ -44,7 +44,12 @@ std::string log_path() {
 // One write per line, appended, so that instances running at once do not mix
 // their lines.
 void log_line(const std::string& line) {
-    if (std::FILE* f = std::fopen(log_path().c_str(), "ab")) {
+    // Another instance may hold the file for a moment (Windows shares it
+    // only so far): try again rather than lose the line.
+    std::FILE* f = nullptr;
+    for (int attempt = 0; attempt < 50 && !(f = std::fopen(log_path().c_str(), "ab")); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (f) {
         std::string text = line + "\n";
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
