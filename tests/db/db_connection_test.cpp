@@ -14,23 +14,7 @@ using namespace kv::test;
 
 namespace {
 
-class DbConnection : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer; "
-                                         "start it with scripts/firebird-server start";
-    }
-};
-
-std::string error_of(const std::function<void()>& f, std::string* class_name = nullptr) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        if (class_name) *class_name = e.ClassName();
-        return e.Message();
-    }
-    return "no error";
-}
+using DbConnection = ServerTest;
 
 // The marker value as the committed state sees it, read by isql.
 std::string committed_year(const SiteDb& db) {

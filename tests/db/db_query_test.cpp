@@ -15,23 +15,7 @@ using namespace kv::test;
 
 namespace {
 
-class DbQuery : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer; "
-                                         "start it with scripts/firebird-server start";
-    }
-};
-
-std::string error_of(const std::function<void()>& f, std::string* class_name = nullptr) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        if (class_name) *class_name = e.ClassName();
-        return e.Message();
-    }
-    return "no error";
-}
+using DbQuery = ServerTest;
 
 // Runs statements through a TDbSQL on its own committed transaction.
 void exec(TDbConnection& c, const std::string& sql) {

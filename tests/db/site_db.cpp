@@ -1,6 +1,8 @@
 // Test databases for the database layer. See site_db.h.
 #include "site_db.h"
 
+#include "rtl/exception.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +87,16 @@ void configure(TDbConnection& c, TDbTransaction& t, Attach how, const std::strin
     }
     t.SetDefaultConnection(&c);
     c.SetDefaultTransaction(&t);
+}
+
+std::string error_of(const std::function<void()>& f, std::string* class_name) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        if (class_name) *class_name = e.ClassName();
+        return e.Message();
+    }
+    return "no error";
 }
 
 } // namespace kv::test

@@ -6,12 +6,27 @@
 
 #include "db/db_connection.h"
 
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace kv::test {
 
 // Whether the server on 127.0.0.1:3050 accepts the built-in login.
 bool server_answers();
+
+// Fixture of the tests that need the server: each fails at once when it does not answer.
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer; "
+                                         "start it with scripts/firebird-server start";
+    }
+};
+
+// The message of the kv::Exception that f raises ("no error" when none), and
+// its class name into *class_name when asked.
+std::string error_of(const std::function<void()>& f, std::string* class_name = nullptr);
 
 class SiteDb {
 public:
