@@ -99,4 +99,25 @@ std::string error_of(const std::function<void()>& f, std::string* class_name) {
     return "no error";
 }
 
+Variant scalar(Attach how, const std::string& database, const std::string& sql) {
+    TDbConnection c;
+    TDbTransaction t;
+    configure(c, t, how, database);
+    TDbQuery q;
+    q.SetConnection(&c);
+    q.SetSQL(sql);
+    q.Open();
+    Variant v = q.Fields(0).AsVariant();
+    c.Close();
+    return v;
+}
+
+int64_t row_count(Attach how, const std::string& database, const std::string& from_where) {
+    return scalar(how, database, "select count(*) from " + from_where).AsInt64();
+}
+
+bool has_relation(Attach how, const std::string& database, const std::string& name) {
+    return row_count(how, database, "rdb$relations where rdb$relation_name = '" + name + "'") == 1;
+}
+
 } // namespace kv::test

@@ -5,6 +5,9 @@
 #pragma once
 
 #include "db/db_connection.h"
+#include "db/db_query.h"
+#include "db/db_transaction.h"
+#include "rtl/variant.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -52,6 +55,12 @@ const char* attach_name(Attach a);
 // user and password, default transaction `t`. Embedded forces the in-process
 // engine (no fallback to the server).
 void configure(TDbConnection& c, TDbTransaction& t, Attach how, const std::string& database);
+
+// One value read through a connection of its own (committed data only), and
+// the two questions the step tests ask of a database.
+Variant scalar(Attach how, const std::string& database, const std::string& sql);
+int64_t row_count(Attach how, const std::string& database, const std::string& from_where);
+bool has_relation(Attach how, const std::string& database, const std::string& name);
 
 // Runs a shell command; returns its standard output, fails the test on a non-zero exit.
 std::string run(const std::string& command);

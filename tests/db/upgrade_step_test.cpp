@@ -63,24 +63,9 @@ struct Chain {
     const std::vector<window::BoxRecord>& boxes() { return updater->backend.boxes; }
     std::vector<std::string> log() { return form().Memo1.Lines(); }
 
-    Variant scalar(const std::string& sql) {
-        TDbConnection c;
-        TDbTransaction t;
-        configure(c, t, how, db.Path());
-        TDbQuery q;
-        q.SetConnection(&c);
-        q.SetSQL(sql);
-        q.Open();
-        Variant v = q.Fields(0).AsVariant();
-        c.Close();
-        return v;
-    }
-    int64_t count(const std::string& from_where) {
-        return scalar("select count(*) from " + from_where).AsInt64();
-    }
-    bool has_relation(const std::string& name) {
-        return count("rdb$relations where rdb$relation_name = '" + name + "'") == 1;
-    }
+    Variant scalar(const std::string& sql) { return test::scalar(how, db.Path(), sql); }
+    int64_t count(const std::string& from_where) { return row_count(how, db.Path(), from_where); }
+    bool has_relation(const std::string& name) { return test::has_relation(how, db.Path(), name); }
 
     Attach how;
     PackageServer packages{kPackagedProgram};
