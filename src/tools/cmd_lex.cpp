@@ -2,7 +2,6 @@
 // or with --count only counts the lexems and times the pass, for the lexer
 // benchmark.
 #include "db/parser.h"
-#include "rtl/stream.h"
 #include "tools/command.h"
 #include "tools/json.h"
 
@@ -13,13 +12,6 @@
 
 namespace kv::tool {
 namespace {
-
-std::string read_whole_file(const std::string& name) {
-    TFileStream f(name, fmOpenRead | fmShareDenyNone);
-    std::string text(static_cast<size_t>(f.Size()), '\0');
-    f.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
-    return text;
-}
 
 int count_lexems(const std::string& text) {
     TFbParser p;

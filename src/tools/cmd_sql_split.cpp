@@ -4,7 +4,6 @@
 // black box. kvtool upgrade-script writes the built-in upgrade script as it
 // is, so that it can be read, cut or run against a copy of a site database.
 #include "db/script_splitter.h"
-#include "rtl/stream.h"
 #include "tools/command.h"
 #include "tools/json.h"
 #include "workflow/upgrade_script.h"
@@ -15,13 +14,6 @@
 
 namespace kv::tool {
 namespace {
-
-std::string read_whole_file(const std::string& name) {
-    TFileStream f(name, fmOpenRead | fmShareDenyNone);
-    std::string text(static_cast<size_t>(f.Size()), '\0');
-    f.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
-    return text;
-}
 
 int sql_split(const Args& args) {
     if (args.size() != 1) return usage_error();

@@ -19,6 +19,9 @@ struct Registration {
 // Prints the usage line of the running command to stderr; returns 2.
 int usage_error();
 
+// The whole content of a file; raises the runtime's file-open error.
+std::string read_whole_file(const std::string& name);
+
 } // namespace kv::tool
 
 #define KVTOOL_COMMAND(name, usage, fn) static ::kv::tool::Registration kvtool_reg_##fn(name, usage, fn)

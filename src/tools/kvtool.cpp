@@ -3,6 +3,7 @@
 #include "tools/command.h"
 
 #include "rtl/exception.h"
+#include "rtl/stream.h"
 
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,13 @@ int run(int argc, char** argv) {
 
 Registration::Registration(const char* name, const char* usage, CommandFn fn) {
     registry()[name] = {usage, fn};
+}
+
+std::string read_whole_file(const std::string& name) {
+    TFileStream f(name, fmOpenRead | fmShareDenyNone);
+    std::string text(static_cast<size_t>(f.Size()), '\0');
+    f.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+    return text;
 }
 
 int usage_error() {
