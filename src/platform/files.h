@@ -56,6 +56,10 @@ std::string system_error_text(uint32_t code);
 // Native form of a path: "\" turned into "/" on Linux; unchanged on Windows.
 std::string native_path(std::string_view path);
 
+// Whether file names follow the Windows rules (letter case ignored, trailing
+// dots and blanks of a name dropped): true on Windows, false on Linux.
+bool windows_name_rules();
+
 // An open file, owned. Opening mirrors CreateFileW's choices.
 enum class FileAccess { Read, Write, ReadWrite };
 enum class FileShare { None, Read, ReadWrite, All }; // All: read, write and delete

@@ -32,6 +32,10 @@ std::string native_path(std::string_view path) {
     return p;
 }
 
+bool windows_name_rules() {
+    return false;
+}
+
 std::string current_directory() {
     std::string buf(4096, '\0');
     while (!::getcwd(buf.data(), buf.size())) {

@@ -19,6 +19,10 @@ std::string native_path(std::string_view path) {
     return std::string(path);
 }
 
+bool windows_name_rules() {
+    return true;
+}
+
 std::string current_directory() {
     DWORD n = GetCurrentDirectoryW(0, nullptr);
     std::wstring buf(n, L'\0');
