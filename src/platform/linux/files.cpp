@@ -131,6 +131,12 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     return ok ? true : fail(e);
 }
 
+bool replace_file(std::string_view from, std::string_view to) {
+    auto dst = native_path(to);
+    if (is_read_only_file(dst)) return fail(EACCES);
+    return ::rename(native_path(from).c_str(), dst.c_str()) == 0;
+}
+
 bool set_read_only(std::string_view path, bool read_only) {
     auto p = native_path(path);
     struct stat st;

@@ -55,6 +55,11 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     return CopyFileW(to_wide(from).c_str(), to_wide(to).c_str(), fail_if_exists);
 }
 
+bool replace_file(std::string_view from, std::string_view to) {
+    return MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
 bool set_read_only(std::string_view path, bool read_only) {
     DWORD a = attributes(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;
