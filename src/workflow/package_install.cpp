@@ -44,6 +44,9 @@ void TForm1::Button5Click(TObject*) {
         os::copy_file(folder + "\\" + name, work + "\\" + name);
     };
 
+    // With a release key: the release's manifest, verified before anything is touched.
+    FetchRelease();
+
     // 1. Folder reset.
     in_any_case([&] { DeleteDirectory(update); },
                 [&] {
