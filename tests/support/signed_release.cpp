@@ -14,13 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string shell_quoted(const fs::path& p) {
-    std::string quoted(1, '\'');
-    quoted += utf8(p);
-    quoted += '\'';
-    return quoted;
-}
-
 void must_run(const std::string& command) {
     if (run_command(command + " >/dev/null 2>&1").status != 0) throw std::runtime_error("failed: " + command);
 }
@@ -72,6 +65,13 @@ void unlist_package(const fs::path& root, const ReleaseKey& key) {
 }
 
 } // namespace
+
+std::string shell_quoted(const fs::path& p) {
+    std::string quoted(1, '\'');
+    quoted += utf8(p);
+    quoted += '\'';
+    return quoted;
+}
 
 CommandRun run_command(const std::string& command) {
     CommandRun r;

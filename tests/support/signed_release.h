@@ -19,6 +19,8 @@ struct CommandRun {
 };
 // Runs a shell command; standard error goes where the test's goes.
 CommandRun run_command(const std::string& command);
+// A path in single quotes, for a shell command.
+std::string shell_quoted(const std::filesystem::path& p);
 
 // An ECDSA P-256 key pair made by openssl in a folder of its own. Raises
 // std::runtime_error when openssl fails.
