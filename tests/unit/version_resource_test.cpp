@@ -4,12 +4,12 @@
 // manifest. Read back from the win32 tree's programs by walking their PE
 // resource directory, as Explorer does.
 #include "platform/unicode.h"
+#include "support/rar5_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -18,19 +18,14 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes read_bytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read " + path + " (build the win32 preset)");
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
+using Bytes = std::string;
+using kv::test::read_file;
 
 uint32_t le(const Bytes& b, size_t at, int width) {
     if (at + width > b.size()) throw std::runtime_error("truncated PE data");
     uint32_t v = 0;
     for (int i = width - 1; i >= 0; --i)
-        v = v << 8 | b[at + i];
+        v = v << 8 | static_cast<uint8_t>(b[at + i]);
     return v;
 }
 
@@ -69,7 +64,7 @@ std::map<std::pair<uint32_t, uint32_t>, Bytes> resources_of(const Bytes& pe) {
             const size_t data = root + languages.front().second;
             const size_t at = file_offset(le(pe, data, 4)), size = le(pe, data + 4, 4);
             if (at + size > pe.size()) throw std::runtime_error("resource data past the end of the file");
-            found[{type, id}] = Bytes(pe.begin() + at, pe.begin() + at + size);
+            found[{type, id}] = pe.substr(at, size);
         }
     return found;
 }
@@ -89,7 +84,7 @@ struct VersionBlock {
     std::string text_value() const {
         std::u16string s;
         for (size_t i = 0; i + 1 < value.size(); i += 2)
-            if (char16_t c = static_cast<char16_t>(value[i] | value[i + 1] << 8)) s += c;
+            if (char16_t c = static_cast<char16_t>(le(value, i, 2))) s += c;
         return kv::utf16_to_utf8(s);
     }
 };
@@ -106,7 +101,7 @@ VersionBlock parse_block(const Bytes& b, size_t at) {
     block.key = kv::utf16_to_utf8(key);
     p = (p + 2 + 3) & ~size_t(3);
     const size_t value_bytes = block.text ? value_length * 2 : value_length;
-    block.value.assign(b.begin() + p, b.begin() + std::min(p + value_bytes, end));
+    block.value = b.substr(p, std::min(value_bytes, end > p ? end - p : 0));
     p = (p + value_bytes + 3) & ~size_t(3);
     while (p + 6 <= end) {
         block.children.push_back(parse_block(b, p));
@@ -132,7 +127,7 @@ std::vector<IconImage> images_of_ico(const Bytes& ico) {
     for (uint32_t i = 0; i < le(ico, 4, 2); ++i) {
         const size_t e = 6 + i * 16;
         const size_t size = le(ico, e + 8, 4), offset = le(ico, e + 12, 4);
-        out.push_back({ico.at(e), ico.at(e + 1), Bytes(ico.begin() + offset, ico.begin() + offset + size)});
+        out.push_back({le(ico, e, 1), le(ico, e + 1, 1), ico.substr(offset, size)});
     }
     return out;
 }
@@ -143,7 +138,7 @@ std::vector<IconImage> images_of_group(const std::map<std::pair<uint32_t, uint32
     for (uint32_t i = 0; i < le(group, 4, 2); ++i) {
         const size_t e = 6 + i * 14;
         auto image = res.find({kIcon, le(group, e + 12, 2)});
-        out.push_back({group.at(e), group.at(e + 1), image == res.end() ? Bytes{} : image->second});
+        out.push_back({le(group, e, 1), le(group, e + 1, 1), image == res.end() ? Bytes{} : image->second});
     }
     return out;
 }
@@ -152,7 +147,7 @@ class DeployableResources : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(DeployableResources, CarryTheVersionAndTheIcon) {
     const std::string name = GetParam();
-    const auto res = resources_of(read_bytes(KV_WIN32_BIN_DIR "/" + name));
+    const auto res = resources_of(read_file(KV_WIN32_BIN_DIR "/" + name));
 
     auto version = res.find({kVersion, 1});
     ASSERT_NE(version, res.end()) << name << " has no version resource";
@@ -191,7 +186,7 @@ TEST_P(DeployableResources, CarryTheVersionAndTheIcon) {
     auto group = res.find({kGroupIcon, 1});
     ASSERT_NE(group, res.end()) << name << " has no icon 1";
     const auto in_exe = images_of_group(res, group->second);
-    const auto committed = images_of_ico(read_bytes(KV_SOURCE_DIR "/src/app/kvupdate.ico"));
+    const auto committed = images_of_ico(read_file(KV_SOURCE_DIR "/src/app/kvupdate.ico"));
     ASSERT_EQ(in_exe.size(), committed.size());
     for (size_t i = 0; i < committed.size(); ++i) {
         EXPECT_EQ(in_exe[i].width, committed[i].width) << "image " << i;
@@ -207,10 +202,10 @@ INSTANTIATE_TEST_SUITE_P(Win32, DeployableResources, ::testing::Values("KVUpdate
                          });
 
 TEST(DeployableResources, UpdaterKeepsItsManifest) {
-    const auto res = resources_of(read_bytes(KV_WIN32_BIN_DIR "/KVUpdate.exe"));
+    const auto res = resources_of(read_file(KV_WIN32_BIN_DIR "/KVUpdate.exe"));
     auto manifest = res.find({kManifest, 1});
     ASSERT_NE(manifest, res.end());
-    EXPECT_TRUE(manifest->second == read_bytes(KV_SOURCE_DIR "/src/app/kvupdate.manifest"));
+    EXPECT_TRUE(manifest->second == read_file(KV_SOURCE_DIR "/src/app/kvupdate.manifest"));
 }
 
 } // namespace
