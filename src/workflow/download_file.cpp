@@ -17,10 +17,18 @@ int32_t low32(int64_t count) {
 } // namespace
 
 void TForm1::DownloadFile(const std::string& url, const std::string& dosya) {
-    auto file = std::make_unique<TFileStream>(dosya, fmCreate);
-    NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
-    NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
-    in_any_case([&] { NetHTTP1.Get(url, file.get()); }, [&] { file.reset(); });
+    try {
+        auto file = std::make_unique<TFileStream>(dosya, fmCreate);
+        NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) {
+            NetHTTP1WorkBegin(s, m, n);
+        };
+        NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
+        in_any_case([&] { NetHTTP1.Get(url, file.get()); }, [&] { file.reset(); });
+    } catch (...) {
+        Log().Download(url, dosya, std::current_exception());
+        throw;
+    }
+    Log().Download(url, dosya, nullptr);
 }
 
 void TForm1::NetHTTP1WorkBegin(TNetComponent*, TWorkMode, int64_t AWorkCountMax) {
