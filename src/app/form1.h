@@ -13,6 +13,7 @@
 #include "http/net_http.h"
 #include "platform/window/backend.h"
 #include "release/verification.h"
+#include "workflow/task_killer.h"
 
 #include <cstdint>
 #include <memory>
@@ -113,8 +114,14 @@ public:
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
     // View operations: the only way the workflow reaches the operator.
-    void SetStatusText(const std::string& text) { Label4.SetCaption(text); }
-    void AddLogLine(const std::string& line) { Memo1.AddLine(line); }
+    void SetStatusText(const std::string& text) {
+        Log().Status(text);
+        Label4.SetCaption(text);
+    }
+    void AddLogLine(const std::string& line) {
+        Log().LogLine(line);
+        Memo1.AddLine(line);
+    }
     void SetProgressMax(int32_t max) { ProgressBar.SetMax(max); }
     void SetProgressPosition(int32_t position) { ProgressBar.SetPosition(position); }
     int32_t ProgressPosition() const noexcept { return ProgressBar.Position(); }
@@ -125,11 +132,19 @@ public:
     void Terminate() { Application.Terminate(); }
     [[noreturn]] void Abort();
 
+    // Where the steps report what the window does not show.
+    TRunLog& Log() noexcept { return Application.Log; }
+    // Given to KillProcessByName: records each program the steps stop.
+    const TerminatedEvent OnProgramStopped;
+
     // True while a step started by the operator runs.
     bool StepRunning() const noexcept { return FStepRunning; }
 
 private:
     void arrange_panel();
+    // The six settings into the run log (there is no password among them).
+    void log_settings();
+    void log_year_marker_after();
     // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
     void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a
