@@ -1,6 +1,8 @@
 // The release manifest's text (see manifest.h).
 #include "release/manifest.h"
 
+#include "platform/digest.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -61,13 +63,7 @@ ManifestEntry parse_entry(std::string_view line, size_t number) {
 } // namespace
 
 std::string to_hex(const os::Sha256Digest& digest) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : digest) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
+    return os::hex_of(digest.data(), digest.size());
 }
 
 Manifest Manifest::parse(std::string_view text) {
