@@ -12,10 +12,12 @@
 #include "db/script.h"
 #include "http/net_http.h"
 #include "platform/window/backend.h"
+#include "release/verification.h"
 #include "workflow/task_killer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,8 @@ struct TForm1Config {
     std::string PackageHost = KV_PACKAGE_HOST; // host[:port] of the package server
     std::string DbClientLibrary;
     std::string ArchiveLibrary;
+    // PEM text of the release public key; empty: releases are not verified.
+    std::string ReleasePublicKey = std::string(release::built_in_public_key());
 };
 
 // The six texts read at start-up and read-only afterwards.
@@ -99,6 +103,14 @@ public:
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
     void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
 
+    // Signed releases, when the window has a release key (otherwise both do
+    // nothing). FetchRelease fetches and verifies the release's manifest
+    // before the package step touches anything; CheckDownload checks the
+    // file of a finished download against it before the file takes its name.
+    // Both raise release::EReleaseError.
+    void FetchRelease();
+    void CheckDownload(const std::string& url, const std::string& dosya);
+
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
     // View operations: the only way the workflow reaches the operator.
@@ -142,6 +154,8 @@ private:
 
     SiteSettings FSettings;
     bool FStepRunning = false;
+    // The release whose manifest the running package step verified.
+    std::optional<release::Release> FRelease;
 };
 
 } // namespace kv

@@ -5,7 +5,8 @@
 // The body goes into a file beside the target and takes the target's name
 // only once it has arrived whole: a failed or cut download leaves the file it
 // was to replace as it was (the logo lives in the program folder), and leaves
-// no part of itself behind.
+// no part of itself behind. With a release key, the body must also match the
+// release's manifest before it takes that name.
 #include "app/form1.h"
 #include "platform/files.h"
 #include "rtl/exception.h"
@@ -34,6 +35,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& dosya) {
             [&] {
                 NetHTTP1.Get(url, file.get());
                 file.reset();
+                CheckDownload(url, partial);
                 if (!os::replace_file(partial, dosya))
                     throw EFCreateError(cannot_create_file_message(dosya, os::last_error()));
                 complete = true;

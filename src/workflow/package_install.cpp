@@ -54,6 +54,9 @@ void TForm1::Button5Click(TObject*) {
         Log().PutInPlace(target, before, copied ? std::nullopt : std::optional<uint32_t>(os::last_error()));
     };
 
+    // With a release key: the release's manifest, verified before anything is touched.
+    FetchRelease();
+
     // 1. Folder reset.
     in_any_case([&] { DeleteDirectory(update); },
                 [&] {
