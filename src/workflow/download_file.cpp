@@ -20,7 +20,11 @@ void TForm1::DownloadFile(const std::string& url, const std::string& dosya) {
     auto file = std::make_unique<TFileStream>(dosya, fmCreate);
     NetHTTP1.OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1WorkBegin(s, m, n); };
     NetHTTP1.OnWork = [this](TNetComponent* s, TWorkMode m, int64_t n) { NetHTTP1Work(s, m, n); };
-    in_any_case([&] { NetHTTP1.Get(url, file.get()); }, [&] { file.reset(); });
+    in_any_case([&] { NetHTTP1.Get(url, file.get()); },
+                [&] {
+                    file.reset();
+                    PaintHeldChanges();
+                });
 }
 
 void TForm1::NetHTTP1WorkBegin(TNetComponent*, TWorkMode, int64_t AWorkCountMax) {
