@@ -127,6 +127,10 @@ public:
     int32_t ProgressPosition() const noexcept { return ProgressBar.Position(); }
     void RepaintProgressBar() { ProgressBar.Repaint(); }
     void SetProgressText(const std::string& text) { Label27.SetCaption(text); }
+    // The window draws the fast-changing bar and text at most once per
+    // display frame; this paints what it still holds, so that the end of a
+    // transfer shows even when the next phase runs without pumping events.
+    void PaintHeldChanges() { paint_held(); }
     void ShowNotice(const std::string& text) { Application.ShowMessage(text); }
     void ProcessMessages() { Application.ProcessMessages(); }
     void Terminate() { Application.Terminate(); }

@@ -1,5 +1,5 @@
-// SHA-256 of a file for the run log, on the platform's hashing of
-// platform/crypto.h, and the hex form of a digest.
+// The SHA-256 of a file and the hex form of a digest, for both targets: the
+// hashing itself is the platform's (platform/crypto.h).
 #include "platform/digest.h"
 
 #include "platform/crypto.h"

@@ -62,9 +62,7 @@ ManifestEntry parse_entry(std::string_view line, size_t number) {
 
 } // namespace
 
-std::string to_hex(const os::Sha256Digest& digest) {
-    return os::hex_of(digest.data(), digest.size());
-}
+std::string to_hex(const os::Sha256Digest& digest) { return os::hex_of(digest.data(), digest.size()); }
 
 Manifest Manifest::parse(std::string_view text) {
     if (text.empty() || text.back() != '\n') bad_line(1, "metin satır sonuyla bitmiyor");

@@ -43,6 +43,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& dosya) {
             [&] {
                 file.reset();
                 if (!complete) os::delete_file(partial);
+                PaintHeldChanges();
             });
     } catch (...) {
         Log().Download(url, dosya, std::current_exception());
