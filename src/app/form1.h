@@ -88,9 +88,11 @@ public:
     void Button4Click(TObject* Sender);
     void Button3Click(TObject* Sender);
 
-    // Fetches url into the file dosya (created anew) through NetHTTP1, moving
-    // the progress display; the file is closed in every outcome and keeps
-    // what was written when the download fails.
+    // Fetches url into the file dosya through NetHTTP1, moving the progress
+    // display. The body is written to dosya + ".part" and replaces dosya only
+    // once whole; when the download fails, dosya is left as it was and the
+    // partial file is deleted. Throws the download's error, or EFCreateError
+    // when the partial file cannot be created or put in place.
     void DownloadFile(const std::string& url, const std::string& dosya);
     void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);

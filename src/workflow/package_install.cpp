@@ -8,6 +8,10 @@
 // current version; the archive is closed all the same and the step ends
 // with the error. The reader deletes any item it reports damaged, so every
 // file copied came whole out of its package.
+//
+// A package whose download failed is not opened at all: there is no file
+// (the download leaves none), and the archive's error would replace the
+// download's, so the operator would never see what went wrong.
 #include "app/form1.h"
 #include "archive/seven_zip.h"
 #include "platform/files.h"
@@ -29,7 +33,9 @@ void TForm1::Button5Click(TObject*) {
     const std::string work = os::current_directory();
     auto package = [&](const char* name) { return update + "\\" + name; };
     auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
-    auto unpack = [&](const char* name, const std::string& target) {
+    // A package whose download failed is left alone (see above).
+    auto unpack = [&](const Stages& fetched, const char* name, const std::string& target) {
+        if (fetched.failed()) return;
         Arch->OpenFile(package(name));
         Arch->ExtractTo(target);
     };
@@ -59,7 +65,7 @@ void TForm1::Button5Click(TObject*) {
             download("kuvento.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("kuvento.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "kuvento.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
@@ -83,7 +89,7 @@ void TForm1::Button5Click(TObject*) {
             download("telvano.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("telvano.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "telvano.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
@@ -117,7 +123,7 @@ void TForm1::Button5Click(TObject*) {
                 if (s.failed()) return;
                 SetStatusText("Raporlar Kopyalanıyor");
                 ProcessMessages();
-                unpack("report.rar", work + "\\report\\");
+                unpack(s, "report.rar", work + "\\report\\");
             });
             place.then_in_any_case([&] { Arch->Close(); });
             place.finish();
@@ -136,7 +142,7 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dorvika.rar", update); });
+            place.then([&] { unpack(s, "dorvika.rar", update); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
                 KillProcessByName("dorvika.exe");
@@ -161,7 +167,7 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dll.rar", update + "\\dll\\"); });
+            place.then([&] { unpack(s, "dll.rar", update + "\\dll\\"); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
                 SetStatusText("DLL ler Kopyalanıyor");

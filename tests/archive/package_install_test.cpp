@@ -221,14 +221,18 @@ TEST_P(SpoiltPackage, KeepsItsProgramsAndEndsTheStepUntilFixed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Packages, SpoiltPackage,
-    // A failed download leaves a file that is no archive; the archive error is the latest one.
-    ::testing::Values(Spoilt{"telvano.rar", {}, "telvano.exe", "Incorrect function", true},
+    // A failed download's error is the one shown, not that of opening what it left.
+    ::testing::Values(Spoilt{"telvano.rar", {}, "telvano.exe", "HTTP/1.1 404 Not Found", true},
+                      Spoilt{"kuvento.rar", {}, "kuvento.exe", "HTTP/1.1 404 Not Found", false},
                       Spoilt{"kuvento.rar",
                              {{"kuvento.exe", std::string(5000, 'k'), false, 0, true}},
                              "kuvento.exe",
                              "Cannot extract \"kuvento.exe\": CRC error",
                              false}),
-    [](const auto& info) { return std::string(info.param.program).substr(0, 7); });
+    [](const auto& info) {
+        return std::string(info.param.program).substr(0, 7) +
+               (info.param.items.empty() ? "Missing" : "Damaged");
+    });
 
 } // namespace
 } // namespace kv::test

@@ -28,6 +28,13 @@ std::string run(const std::string& command) {
     return out;
 }
 
+bool client_library_loaded() {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find("/libfbclient.so") != std::string::npos) return true;
+    return false;
+}
+
 bool server_answers() {
     try {
         run(std::string("fbsvcmgr localhost:service_mgr -user SYSDBA -password ") + kSiteDatabasePassword +

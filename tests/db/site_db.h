@@ -62,6 +62,10 @@ Variant scalar(Attach how, const std::string& database, const std::string& sql);
 int64_t row_count(Attach how, const std::string& database, const std::string& from_where);
 bool has_relation(Attach how, const std::string& database, const std::string& name);
 
+// Whether this process has the Firebird client library mapped, as the kernel
+// sees it (/proc/self/maps), whatever folder it was loaded from.
+bool client_library_loaded();
+
 // Runs a shell command; returns its standard output, fails the test on a non-zero exit.
 std::string run(const std::string& command);
 
