@@ -26,6 +26,8 @@ std::string current_directory();
 // Existence tests follow links to their targets.
 bool file_exists(std::string_view path);      // names something that is not a folder
 bool directory_exists(std::string_view path); // names a folder
+// Whether the path itself is a symbolic link, junction or other reparse point.
+bool is_link(std::string_view path);
 
 bool create_directory(std::string_view path); // one level
 bool remove_directory(std::string_view path); // an empty folder, or a link to a folder (the link)

@@ -171,6 +171,16 @@ TEST(Update, SecondRun) {
     EXPECT_EQ(run.wait_exit(120s), 0);
 
     EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1") << "the upgrade ran again";
+    // The run log in the program folder holds both runs, each to its end.
+    const std::string record = s.site.read("KVUpdate.log");
+    EXPECT_EQ(record.find("year marker: before the database step: 2027"),
+              record.rfind("year marker: before the database step: 2027"));
+    for (const char* line :
+         {"year marker: before the database step: 2026", "year marker: before the database step: 2027",
+          "run ended: Güncelleme Başla: complete\r\n",
+          "notice: 2027 güncellemesi yapılmış. işlem iptal edilecek\r\n",
+          "run ended: Güncelleme Başla: ended by the silent abort\r\n"})
+        EXPECT_NE(record.find(line), std::string::npos) << line;
     EXPECT_FALSE(s.site.exists("menu.txt"));
     s.expect_release_installed();
     s.expect_restarted(logged);

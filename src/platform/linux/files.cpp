@@ -56,6 +56,11 @@ bool directory_exists(std::string_view path) {
     return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_link(std::string_view path) {
+    struct stat st;
+    return ::lstat(native_path(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool create_directory(std::string_view path) {
     return ::mkdir(native_path(path).c_str(), 0777) == 0;
 }

@@ -41,6 +41,11 @@ bool directory_exists(std::string_view path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool is_link(std::string_view path) {
+    DWORD a = attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool create_directory(std::string_view path) {
     return CreateDirectoryW(to_wide(path).c_str(), nullptr);
 }
