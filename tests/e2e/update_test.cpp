@@ -223,11 +223,11 @@ TEST(Update, MobilePackageMissing) {
     UpdaterRun run(s.site.dir(), artifacts());
     run.unlock();
     run.click(StepButton::Start);
-    // The download's "404 Not Found" is followed by the archive error for the
-    // empty file it left, which takes its place.
+    // The download's status line is the error shown: the package it could
+    // not fetch is not opened.
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
-    EXPECT_EQ(error.text, "Incorrect function.");
+    EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
     run.expect_open();
     std::vector<WindowControl> window = run.read_window();
     expect_steps_can_be_repeated(window);
