@@ -65,15 +65,14 @@ bool server_answers() {
     }
 }
 
-SiteDb::SiteDb(const std::string& file_name) {
+SiteDb::SiteDb(const std::string& file_name, const std::string& charset) : FCharset(charset) {
     std::string tmpl = (fs::temp_directory_path() / "kv-db-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     FDir = tmpl;
     ::chmod(FDir.c_str(), 0777); // the server (user firebird) creates the file here
     FPath = FDir + "/" + file_name;
     Isql("");
-    run("isql-fb -q -user SYSDBA -password " + std::string(kSiteDatabasePassword) +
-        " -i " KV_SOURCE_DIR "/tests/fixtures/site-schema.sql localhost:" + FPath);
+    run(isql_command() + " -i " KV_SOURCE_DIR "/tests/fixtures/site-schema.sql localhost:" + FPath);
 }
 
 SiteDb::~SiteDb() {
@@ -87,13 +86,18 @@ std::string SiteDb::Isql(const std::string& sql) const {
         std::ofstream f(script, std::ios::binary);
         if (sql.empty())
             f << "create database 'localhost:" << FPath << "' user 'SYSDBA' password '"
-              << kSiteDatabasePassword << "' page_size 8192 default character set utf8;\n";
+              << kSiteDatabasePassword << "' page_size 8192 default character set " << FCharset << ";\n";
         else
             f << sql << "\ncommit;\n";
     }
     std::string target = sql.empty() ? "" : " localhost:" + FPath;
-    return run("isql-fb -q -user SYSDBA -password " + std::string(kSiteDatabasePassword) + " -i " + script +
-               target);
+    return run(isql_command() + " -i " + script + target);
+}
+
+// isql misreads its own switches under a Turkish locale, so it always runs in
+// the C one.
+std::string SiteDb::isql_command() {
+    return "LC_ALL=C.UTF-8 isql-fb -q -ch UTF8 -user SYSDBA -password " + std::string(kSiteDatabasePassword);
 }
 
 const char* attach_name(Attach a) {

@@ -37,19 +37,21 @@ std::string error_of(const std::function<void()>& f, std::string* class_name = n
 
 class SiteDb {
 public:
-    // Creates the database (UTF8, dialect 3) and loads tests/fixtures/site-schema.sql.
-    explicit SiteDb(const std::string& file_name = "site.fdb");
+    // Creates the database (dialect 3, by default UTF8) and loads tests/fixtures/site-schema.sql.
+    explicit SiteDb(const std::string& file_name = "site.fdb", const std::string& charset = "utf8");
     ~SiteDb();
     SiteDb(const SiteDb&) = delete;
     SiteDb& operator=(const SiteDb&) = delete;
 
     const std::string& Path() const noexcept { return FPath; }
     const std::string& Folder() const noexcept { return FDir; }
-    // Runs SQL through isql and the server; returns isql's output.
+    // Runs SQL through isql and the server; returns isql's output. The SQL
+    // and the output are UTF-8 whatever the database's character set.
     std::string Isql(const std::string& sql) const;
 
 private:
-    std::string FDir, FPath;
+    static std::string isql_command();
+    std::string FDir, FPath, FCharset;
 };
 
 enum class Attach { Embedded, Server };

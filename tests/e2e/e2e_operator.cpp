@@ -158,36 +158,58 @@ const std::string& display() {
     return name;
 }
 
+int start_process(const std::vector<std::string>& args, const fs::path& dir, const fs::path& log,
+                  const std::optional<fs::path>& hosts_file) {
+    std::vector<std::string> command = args;
+    if (hosts_file)
+        command.insert(command.begin(), {"unshare", "-m", "sh", "-c",
+                                         "hosts=$0; mount --bind \"$hosts\" /etc/hosts && exec \"$@\"",
+                                         hosts_file->string()});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = spawn(command, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool child_running(int pid, std::optional<int>& exit_status) {
+    if (exit_status) return false;
+    int status = 0;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == 0) return true;
+    exit_status = r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
+}
+
+void kill_child(int pid) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+void keep_screenshot(const fs::path& artifacts, int* shots, const std::string& stage) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d-", ++*shots);
+    fs::path file = artifacts / (number + stage + ".png");
+    shell("xwd -root -silent -display " + quoted(display()) + " | convert xwd:- " +
+          quoted("png:" + file.string()));
+}
+
 UpdaterRun::UpdaterRun(const fs::path& site, const fs::path& artifacts,
                        const std::optional<fs::path>& hosts_file)
     : FSite(site), FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
     display();
     fs::create_directories(FArtifacts);
-    std::vector<std::string> args;
-    if (hosts_file)
-        args = {"unshare",
-                "-m",
-                "sh",
-                "-c",
-                "mount --bind \"$0\" /etc/hosts && exec \"$1\"",
-                hosts_file->string(),
-                KV_E2E_UPDATER};
-    else
-        args = {KV_E2E_UPDATER};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, site.c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, FLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    FPid = spawn(args, &actions);
-    posix_spawn_file_actions_destroy(&actions);
+    FPid = start_process({KV_E2E_UPDATER}, site, FLog, hosts_file);
 }
 
 UpdaterRun::~UpdaterRun() {
     if (running()) {
         screenshot("left-running");
-        ::kill(FPid, SIGKILL);
-        ::waitpid(FPid, nullptr, 0);
+        kill_child(FPid);
     }
     // What the programs and the settings said, next to the screenshots.
     std::error_code ec;
@@ -196,20 +218,11 @@ UpdaterRun::~UpdaterRun() {
 }
 
 bool UpdaterRun::running() {
-    if (FExitStatus) return false;
-    int status = 0;
-    pid_t r = ::waitpid(FPid, &status, WNOHANG);
-    if (r == 0) return true;
-    FExitStatus = r == FPid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return false;
+    return child_running(FPid, FExitStatus);
 }
 
 void UpdaterRun::screenshot(const std::string& stage) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%02d-", ++FShots);
-    fs::path file = FArtifacts / (number + stage + ".png");
-    shell("xwd -root -silent -display " + quoted(display()) + " | convert xwd:- " +
-          quoted("png:" + file.string()));
+    keep_screenshot(FArtifacts, &FShots, stage);
 }
 
 std::string UpdaterRun::main_window() {

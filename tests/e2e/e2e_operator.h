@@ -21,6 +21,21 @@ CommandResult shell(const std::string& command);
 // Quotes a text for the shell.
 std::string quoted(const std::string& text);
 
+// Starts `args` in folder `dir` with its output appended to `log`; returns its
+// process id. With `hosts_file`, the program sees that file as /etc/hosts (a
+// mount namespace of its own), so names resolve differently for it alone.
+int start_process(const std::vector<std::string>& args, const std::filesystem::path& dir,
+                  const std::filesystem::path& log,
+                  const std::optional<std::filesystem::path>& hosts_file = std::nullopt);
+// Whether the started process still runs; once it has ended, its exit status
+// is in *exit_status (-1 when it did not exit by itself).
+bool child_running(int pid, std::optional<int>& exit_status);
+// Ends a started process that still runs.
+void kill_child(int pid);
+// Keeps a screenshot of the whole display as <artifacts>/<nn>-<stage>.png,
+// counting with *shots.
+void keep_screenshot(const std::filesystem::path& artifacts, int* shots, const std::string& stage);
+
 // The X display the tests use: DISPLAY when it is set (scripts/test starts
 // one), otherwise a private Xvfb started on first use and stopped at exit.
 // Also starts a private session bus with the accessibility service, through

@@ -24,42 +24,11 @@ fs::path artifacts() {
 const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
                                    "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
 
-// What the tests build around one run: the release on the package server and
-// a site whose database holds the fixture's year.
-struct Scenario {
-    Release release;
-    PackageServer server{release};
-    Site site;
-    std::string stand_in = read_file(fake_program_path().string());
+// What the tests build around one run (e2e_site.h), and how the product is
+// seen started again on Linux.
+struct Scenario : UpdateScenario {
+    explicit Scenario(const std::string& tag) : UpdateScenario(tag) {}
 
-    explicit Scenario(const std::string& tag) : site(tag) {}
-
-    void expect_program_replaced(const std::string& package, const std::string& name) {
-        EXPECT_EQ(site.read(name), release.item(package, name)) << name << " is not the one of " << package;
-    }
-    void expect_program_kept(const std::string& name) {
-        EXPECT_EQ(site.read(name), stand_in) << name << " was replaced";
-    }
-    // Everything the release puts into the program folder, byte for byte.
-    void expect_release_installed() {
-        expect_program_replaced("kuvento.rar", "kuvento.exe");
-        expect_program_replaced("telvano.rar", "telvano.exe");
-        expect_program_replaced("telvano.rar", "kvbck.exe");
-        expect_program_replaced("dorvika.rar", "dorvika.exe");
-        for (const std::string& library : kLibraries)
-            EXPECT_EQ(site.read(library), release.item("dll.rar", library)) << library;
-        EXPECT_EQ(site.read("report/satis.fr3"), release.item("report.rar", "satis.fr3"));
-        EXPECT_EQ(site.read("report/Fatura/efatura.fr3"), release.item("report.rar", "Fatura/efatura.fr3"));
-        EXPECT_EQ(site.read("logo1024.png"), release.logo);
-        EXPECT_EQ(site.read(kConsoleProgram), stand_in) << "no package holds the console program";
-    }
-    // The update folder holds this run's downloads as the server has them.
-    void expect_downloads(const std::vector<std::string>& packages) {
-        for (const std::string& p : packages)
-            EXPECT_EQ(read_file((site.update_dir() / p).string()),
-                      read_file((server.root() / "2027" / p).string()))
-                << p;
-    }
     // After the update: the console program, then the product, both started
     // from the site folder, and nothing else.
     void expect_restarted(size_t log_before) {
@@ -149,8 +118,9 @@ TEST(Update, SecondRun) {
     Scenario s("second");
     s.site.write_settings({});
     s.site.start_programs();
+    const fs::path shots = artifacts();
     {
-        UpdaterRun first(s.site.dir(), artifacts() / "first");
+        UpdaterRun first(s.site.dir(), shots / "first");
         first.unlock();
         first.click(StepButton::Start);
         ASSERT_EQ(first.wait_exit(120s), 0);
@@ -162,7 +132,7 @@ TEST(Update, SecondRun) {
     install_fake_program(s.site.dir(), "kuvento.exe");
     const size_t logged = s.site.program_log().size();
 
-    UpdaterRun run(s.site.dir(), artifacts() / "second");
+    UpdaterRun run(s.site.dir(), shots / "second");
     run.unlock();
     run.click(StepButton::Start);
     Box notice = run.acknowledge_box();

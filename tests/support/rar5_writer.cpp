@@ -1,7 +1,7 @@
-// RAR5 writer for test fixtures (stored method). Layout: the 8-byte
-// signature, a main archive header, one file header per item followed by its
-// data, and the end-of-archive header. Every header is CRC32, a vint header
-// size, then type, flags and the type's fields.
+// RAR5 writer for test fixtures. Layout: the 8-byte signature, a main
+// archive header, one file header per item followed by its data (stored or
+// compressed), and the end-of-archive header. Every header is CRC32, a vint
+// header size, then type, flags and the type's fields.
 #include "rar5_writer.h"
 
 #include <array>
@@ -95,13 +95,13 @@ std::string redirection_extra(unsigned link, const std::string& target) {
 }
 
 std::string file_header(const std::string& path, uint64_t size, uint32_t crc, bool folder, unsigned method,
-                        unsigned link = 0, const std::string& link_target = {}) {
+                        uint64_t packed_size, unsigned link = 0, const std::string& link_target = {}) {
     const std::string extra = link ? redirection_extra(link, link_target) : std::string();
     std::string b;
     put_vint(b, kFileHeader);
     put_vint(b, (folder ? 0 : kHasData) | (extra.empty() ? 0 : kHasExtra));
     if (!extra.empty()) put_vint(b, extra.size());
-    if (!folder) put_vint(b, size); // data size: stored, so the packed size is the size
+    if (!folder) put_vint(b, packed_size);
     put_vint(b, folder ? kDirectory : kHasCrc);
     put_vint(b, size);
     put_vint(b, folder ? kAttrDirectory : link == 1 ? kUnixSymlinkMode : kAttrArchive);
@@ -115,7 +115,125 @@ std::string file_header(const std::string& path, uint64_t size, uint32_t crc, bo
 
 constexpr size_t kChunk = 1 << 20;
 
+// Bits most significant first, as the RAR5 decoder reads them.
+class BitWriter {
+public:
+    void put(uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            FByte = static_cast<uint8_t>(FByte << 1 | ((value >> i) & 1));
+            if (++FBits == 8) flush();
+        }
+    }
+    // The bits used in the last byte (1 to 8) once the rest is padded.
+    int finish() {
+        int used = FBits == 0 ? 8 : FBits;
+        if (FBits) {
+            FByte = static_cast<uint8_t>(FByte << (8 - FBits));
+            flush();
+        }
+        return used;
+    }
+    const std::string& bytes() const { return FOut; }
+
+private:
+    void flush() {
+        FOut.push_back(static_cast<char>(FByte));
+        FByte = 0;
+        FBits = 0;
+    }
+    std::string FOut;
+    uint8_t FByte = 0;
+    int FBits = 0;
+};
+
+// The sizes of the four tables the decoder reads in one run of code lengths:
+// main (literals, end and filter codes, repeats, matches), distances, low
+// distance bits and repeat lengths.
+constexpr int kMainCodes = 306, kDistanceCodes = 64, kLowDistanceCodes = 16, kRepeatLengthCodes = 44;
+constexpr int kFirstMatchCode = 262;
+
+// Code lengths of a complete prefix code for each table. Main: the eight match
+// codes of lengths 2 to 9 at 4 bits (half the code space) and the 256 literals
+// at 9 bits (the other half); the others evenly spread.
+std::vector<uint8_t> code_lengths() {
+    std::vector<uint8_t> l;
+    for (int i = 0; i < kMainCodes; ++i)
+        l.push_back(i < 256 ? 9 : i >= kFirstMatchCode && i < kFirstMatchCode + 8 ? 4 : 0);
+    l.insert(l.end(), kDistanceCodes, 6);
+    l.insert(l.end(), kLowDistanceCodes, 4);
+    l.insert(l.end(), 20, 5); // 20/32 + 24/64 of the code space
+    l.insert(l.end(), kRepeatLengthCodes - 20, 6);
+    return l;
+}
+
+// The code-length code: symbols 0-15 are lengths, 18 and 19 runs of zeros.
+// Lengths 0-11 get 4 bits, 12-19 5 bits, which fills the code space; as the
+// decoder's codes are canonical, symbol s < 12 is s and s >= 12 is 24 + s - 12.
+void put_length_symbol(BitWriter& w, unsigned symbol) {
+    if (symbol < 12)
+        w.put(symbol, 4);
+    else
+        w.put(24 + symbol - 12, 5);
+}
+
+void put_code_lengths(BitWriter& w, const std::vector<uint8_t>& lengths) {
+    for (int s = 0; s < 20; ++s)
+        w.put(s < 12 ? 4 : 5, 4);
+    for (size_t i = 0; i < lengths.size();) {
+        size_t run = 0;
+        while (i + run < lengths.size() && lengths[i + run] == 0 && run < 138)
+            ++run;
+        if (run >= 11) {
+            put_length_symbol(w, 19);
+            w.put(static_cast<uint32_t>(run - 11), 7);
+            i += run;
+        } else if (run >= 3) {
+            put_length_symbol(w, 18);
+            w.put(static_cast<uint32_t>(run - 3), 3);
+            i += run;
+        } else {
+            put_length_symbol(w, lengths[i]);
+            ++i;
+        }
+    }
+}
+
 } // namespace
+
+std::string rar5_compress(std::string_view data) {
+    BitWriter w;
+    put_code_lengths(w, code_lengths());
+    for (size_t i = 0; i < data.size();) {
+        size_t run = 0;
+        while (i > 0 && i + run < data.size() && run < 9 && data[i + run] == data[i - 1])
+            ++run;
+        if (run >= 2) {
+            // Canonical codes: the match codes come first (0-7 in 4 bits),
+            // the literals after them (256 + byte in 9 bits).
+            w.put(static_cast<uint32_t>(run - 2), 4);
+            w.put(0, 6); // distance slot 0: distance 1
+            i += run;
+        } else {
+            w.put(256 + static_cast<unsigned char>(data[i]), 9);
+            ++i;
+        }
+    }
+    const int last_bits = w.finish();
+    const std::string& body = w.bytes();
+    const uint32_t size = static_cast<uint32_t>(body.size());
+    const int size_bytes = size < 0x100 ? 1 : size < 0x10000 ? 2 : 3;
+    if (size >= 0x1000000) throw std::runtime_error("rar5_compress: one block holds at most 16 MB");
+    // Flags: bits used in the last byte, bytes of the size, last block, tables present.
+    const uint8_t flags = static_cast<uint8_t>((last_bits - 1) | (size_bytes - 1) << 3 | 0x40 | 0x80);
+    uint8_t check = 0x5A ^ flags;
+    std::string out(1, static_cast<char>(flags));
+    std::string size_field;
+    for (int i = 0; i < size_bytes; ++i) {
+        size_field.push_back(static_cast<char>(size >> (8 * i)));
+        check ^= static_cast<uint8_t>(size >> (8 * i));
+    }
+    return out + static_cast<char>(check) + size_field + body;
+}
 
 uint32_t crc32(std::string_view bytes, uint32_t crc) {
     const auto& t = crc_table();
@@ -130,8 +248,11 @@ std::string rar5_archive(const std::vector<Rar5Item>& items) {
     out += main_header();
     for (const auto& it : items) {
         uint32_t crc = crc32(it.data) ^ (it.bad_crc ? 0x5A5A5A5Au : 0u);
-        out += file_header(it.path, it.data.size(), crc, it.folder, it.method, it.link, it.link_target);
-        if (!it.folder) out += it.data;
+        const std::string packed = it.compressed ? rar5_compress(it.data) : it.data;
+        const unsigned method = it.compressed && !it.method ? 3 : it.method;
+        out += file_header(it.path, it.data.size(), crc, it.folder, method, packed.size(), it.link,
+                           it.link_target);
+        if (!it.folder) out += packed;
     }
     return out + end_header();
 }
@@ -157,7 +278,7 @@ void write_rar5_generated(const std::string& file,
             crc = crc32(
                 rar5_generated_data(n, off, static_cast<size_t>(std::min<uint64_t>(kChunk, size - off))),
                 crc);
-        out << file_header(path, size, crc, false, 0);
+        out << file_header(path, size, crc, false, 0, size);
         for (uint64_t off = 0; off < size; off += kChunk)
             out << rar5_generated_data(n, off, static_cast<size_t>(std::min<uint64_t>(kChunk, size - off)));
     }

@@ -1,7 +1,9 @@
-// RAR5 archives for tests, made at run time: the stored method only, with
-// the format's public header layout (vint fields, CRC32 of every header)
-// and knobs for the faults the archive reader must meet (a wrong data CRC,
-// a compression method the stored data does not match, unsafe names).
+// RAR5 archives for tests, made at run time, with the format's public header
+// layout (vint fields, CRC32 of every header) and knobs for the faults the
+// archive reader must meet (a wrong data CRC, a compression method the stored
+// data does not match, unsafe names). Items are stored, or compressed with a
+// small encoder of our own (see rar5_compress) for the libraries that carry
+// the RAR decoders.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +24,16 @@ struct Rar5Item {
     // symbolic link, 3 junction, 4 hard link, 5 file copy; 0 none.
     unsigned link = 0;
     std::string link_target = {};
+    bool compressed = false; // compress the data (method 3 unless `method` says otherwise)
 };
 
 uint32_t crc32(std::string_view bytes, uint32_t crc = 0);
+
+// `data` as one block of RAR5 compressed data: Huffman tables that give every
+// byte a 9-bit code and runs of a repeated byte a match code (length 2 to 9,
+// distance 1), then the codes. Genuine compressed data that any RAR5 decoder
+// must expand, not a good compressor.
+std::string rar5_compress(std::string_view data);
 
 // The bytes of a RAR5 archive holding the items in order.
 std::string rar5_archive(const std::vector<Rar5Item>& items);

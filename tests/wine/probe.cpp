@@ -6,10 +6,17 @@
 //   probe close HWND           asks a top-level window to close
 //   probe keys HWND ITEM...    brings HWND forward and types: each ITEM is
 //                              literal text or one of {Enter} {Tab} {Esc} {Backspace}
-// Output is UTF-8, one line per window, tab-separated:
+//   probe processes            every process of the Wine server, oldest first
+//   probe terminate PID NAME   ends the process PID if its program file is NAME
+//   probe error-text CODE      the system's text for an error code, without
+//                              the line break and full stop at its end
+// Output is UTF-8, one line per window or process, tab-separated:
 //   window HWND CLASS TITLE
 //   control HWND PARENT CLASS TEXT VISIBLE ENABLED X,Y   (X,Y: screen centre)
+//   process PID NAME CREATED                              (CREATED: FILETIME ticks)
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +24,7 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -133,8 +141,73 @@ int keys(HWND h, int argc, wchar_t** argv) {
     return 0;
 }
 
+struct Process {
+    DWORD id;
+    std::wstring name;
+    unsigned long long created;
+};
+
+// The creation time orders the programs a test saw started, whatever ids the
+// Wine server handed out.
+std::vector<Process> processes() {
+    std::vector<Process> out;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return out;
+    PROCESSENTRY32W e{};
+    e.dwSize = sizeof e;
+    for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e)) {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+        if (h) {
+            GetProcessTimes(h, &created, &exited, &kernel, &user);
+            CloseHandle(h);
+        }
+        out.push_back({e.th32ProcessID, e.szExeFile,
+                       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime});
+    }
+    CloseHandle(snap);
+    std::sort(out.begin(), out.end(), [](const Process& a, const Process& b) { return a.created < b.created; });
+    return out;
+}
+
+int list_processes() {
+    for (const Process& p : processes())
+        std::printf("process\t%lu\t%s\t%llu\n", p.id, field(p.name).c_str(), p.created);
+    return 0;
+}
+
+// Only a process that still runs the named program: a test never ends
+// another that came to have the same id.
+int terminate(const wchar_t* pid_text, const std::wstring& name) {
+    DWORD pid = std::wcstoul(pid_text, nullptr, 10);
+    for (const Process& p : processes()) {
+        if (p.id != pid || lstrcmpiW(p.name.c_str(), name.c_str()) != 0) continue;
+        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (!h || !TerminateProcess(h, 1)) return 1;
+        WaitForSingleObject(h, 10000);
+        CloseHandle(h);
+        return 0;
+    }
+    return 0;
+}
+
+int error_text(const wchar_t* code_text) {
+    wchar_t* buf = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, std::wcstoul(code_text, nullptr, 10), 0, reinterpret_cast<wchar_t*>(&buf),
+                             0, nullptr);
+    std::wstring s = n ? std::wstring(buf, n) : std::wstring();
+    if (buf) LocalFree(buf);
+    while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n' || s.back() == L' ' || s.back() == L'.'))
+        s.pop_back();
+    std::printf("%s\n", utf8(s).c_str());
+    return n ? 0 : 1;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: probe list | click HWND | close HWND | keys HWND ITEM...\n");
+    std::fprintf(stderr, "usage: probe list | click HWND | close HWND | keys HWND ITEM... | processes | "
+                         "terminate PID NAME | error-text CODE\n");
     return 2;
 }
 
@@ -148,6 +221,9 @@ int wmain(int argc, wchar_t** argv) {
         EnumWindows(print_window, 0);
         return 0;
     }
+    if (cmd == L"processes" && argc == 2) return list_processes();
+    if (cmd == L"terminate" && argc == 4) return terminate(argv[2], argv[3]);
+    if (cmd == L"error-text" && argc == 3) return error_text(argv[2]);
     if (argc < 3) return usage();
     HWND h = parse_hwnd(argv[2]);
     if (cmd == L"click" && argc == 3) return PostMessageW(h, BM_CLICK, 0, 0) ? 0 : 1;

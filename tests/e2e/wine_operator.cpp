@@ -1,0 +1,337 @@
+// The Windows build's end-to-end runs under Wine (see wine_operator.h).
+#include "wine_operator.h"
+
+#include "app/form1.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace kv::test::e2e {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const kMainTitle = "KV Update 2027";
+// Wine's message boxes, the notices and error boxes of the updater among them.
+const char* const kBoxClass = "#32770";
+
+std::vector<std::string> tab_fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, '\t');)
+        out.push_back(f);
+    return out;
+}
+
+// Its output goes through a file, not a pipe: Wine's desktop process, started
+// by the first window program on the display, inherits the output and would
+// keep a pipe open for good.
+std::string probe(const std::string& args) {
+    static const fs::path out = fs::temp_directory_path() / ("kv-probe-" + std::to_string(::getpid()) + ".txt");
+    CommandResult r = shell(wine_command() + " " + quoted(KV_WINE_PROBE) + " " + args + " </dev/null >" +
+                            quoted(out.string()) + " 2>&1");
+    std::string output = read_file(out.string());
+    if (r.status != 0) throw std::runtime_error("probe.exe " + args + " failed: " + output);
+    return output;
+}
+
+const char* button_caption(StepButton button) {
+    switch (button) {
+    case StepButton::Start: return "Güncelleme Başla";
+    case StepButton::Database: return "SQL Çalıştır";
+    case StepButton::Packages: return "Dosyaları İndir";
+    }
+    return "";
+}
+
+} // namespace
+
+void require_wine_peers() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) throw std::runtime_error("DISPLAY is not set (scripts/test starts Xvfb)");
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (!prefix || !fs::exists(fs::path(prefix) / "system.reg"))
+        throw std::runtime_error("WINEPREFIX does not name a prepared Wine prefix (scripts/test makes one)");
+    for (const char* file : {KV_WINE_UPDATER, KV_WINE_PROBE, KV_WINE_STAND_IN, KV_WINE_7Z_DLL, KV_WINE_FB_BRIDGE})
+        if (!fs::exists(file)) throw std::runtime_error(std::string(file) + " is missing (the win64 build makes it)");
+}
+
+std::string wine_command() {
+    return "env -u LC_ALL LANG=tr_TR.UTF-8 WINEDEBUG=-all /usr/lib/wine/wine64";
+}
+
+fs::path WineHost::stand_in() const {
+    return KV_WINE_STAND_IN;
+}
+
+std::string WineHost::start_command(const std::string& name) const {
+    return wine_command() + " " + quoted(name) + " </dev/null >/dev/null 2>&1 &";
+}
+
+std::string WineHost::settings_path(const fs::path& path) const {
+    std::string text = "Z:" + utf8(path);
+    for (char& c : text)
+        if (c == '/') c = '\\';
+    return text;
+}
+
+bool WineHost::running(uint32_t pid, const std::string& name) const {
+    for (const WineProcess& p : wine_processes())
+        if (p.pid == pid && p.name == name) return true;
+    return false;
+}
+
+void WineHost::terminate(uint32_t pid, const std::string& name) const {
+    probe("terminate " + std::to_string(pid) + " " + quoted(name));
+}
+
+std::string WineHost::release_library(const std::string& name) const {
+    if (name != "fbclient.dll" && name != "gds32.dll") return ProgramHost::release_library(name);
+    return read_file(KV_WINE_FB_BRIDGE) + "\nkv-e2e 2027 library " + name + "\n";
+}
+
+void WineHost::install_updater(const fs::path& site) const {
+    const auto replace = fs::copy_options::overwrite_existing;
+    fs::copy_file(KV_WINE_UPDATER, site / "KVUpdate.exe", replace);
+    fs::copy_file(KV_WINE_7Z_DLL, site / "7z.dll", replace);
+    if (!fs::exists(site / "fbclient.dll")) fs::copy_file(KV_WINE_FB_BRIDGE, site / "fbclient.dll");
+}
+
+const WineHost& wine_host() {
+    static const WineHost host;
+    return host;
+}
+
+std::vector<WineProcess> wine_processes() {
+    std::vector<WineProcess> out;
+    std::istringstream lines(probe("processes"));
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f = tab_fields(line);
+        if (f.size() == 4 && f[0] == "process")
+            out.push_back({static_cast<uint32_t>(std::stoul(f[1])), f[2], std::stoull(f[3])});
+    }
+    return out;
+}
+
+std::string wine_error_text(unsigned code) {
+    std::string text = probe("error-text " + std::to_string(code));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text + ".";
+}
+
+// One reading of every visible window and its controls.
+struct WineUpdaterRun::Snapshot {
+    struct Control {
+        std::string hwnd, cls, text;
+        bool visible = false, enabled = false;
+    };
+    struct Window {
+        std::string hwnd, cls, title;
+        std::vector<Control> controls;
+    };
+    std::vector<Window> windows;
+
+    const Window* titled(const std::string& title) const {
+        for (const Window& w : windows)
+            if (w.title == title) return &w;
+        return nullptr;
+    }
+    const Window* box() const {
+        for (const Window& w : windows)
+            if (w.cls == kBoxClass) return &w;
+        return nullptr;
+    }
+};
+
+WineUpdaterRun::Snapshot WineUpdaterRun::snapshot() {
+    Snapshot s;
+    std::istringstream lines(probe("list"));
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f = tab_fields(line);
+        if (f.size() >= 4 && f[0] == "window") {
+            s.windows.push_back({f[1], f[2], f[3], {}});
+        } else if (f.size() >= 8 && f[0] == "control" && !s.windows.empty()) {
+            s.windows.back().controls.push_back({f[1], f[3], f[4], f[5] == "1", f[6] == "1"});
+        }
+    }
+    return s;
+}
+
+WineUpdaterRun::WineUpdaterRun(const fs::path& site, const fs::path& artifacts,
+                               const std::optional<fs::path>& hosts_file)
+    : FSite(site), FArtifacts(artifacts), FLog(artifacts / "kvupdate.log") {
+    display();
+    fs::create_directories(FArtifacts);
+    wine_host().install_updater(site);
+    FPid = start_process({"env", "-u", "LC_ALL", "LANG=tr_TR.UTF-8", "WINEDEBUG=-all", "/usr/lib/wine/wine64",
+                          "KVUpdate.exe"},
+                         site, FLog, hosts_file);
+}
+
+WineUpdaterRun::~WineUpdaterRun() {
+    if (running()) {
+        screenshot("left-running");
+        kill_child(FPid);
+    }
+    std::error_code ec;
+    for (const char* name : {"programs.log", "kvayarlar.ini"})
+        fs::copy_file(FSite / name, FArtifacts / name, fs::copy_options::overwrite_existing, ec);
+}
+
+bool WineUpdaterRun::running() {
+    return child_running(FPid, FExitStatus);
+}
+
+void WineUpdaterRun::screenshot(const std::string& stage) {
+    keep_screenshot(FArtifacts, &FShots, stage);
+}
+
+std::string WineUpdaterRun::main_window() {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        Snapshot s = snapshot();
+        if (const Snapshot::Window* w = s.titled(kMainTitle)) return w->hwnd;
+        if (!running())
+            throw std::runtime_error("the updater ended before its window appeared; its output is in " +
+                                     FLog.string());
+        std::this_thread::sleep_for(300ms);
+    }
+    throw std::runtime_error("the updater's window did not appear; its output is in " + FLog.string());
+}
+
+void WineUpdaterRun::unlock() {
+    const std::string w = main_window();
+    screenshot("locked");
+    probe("keys " + w + " " + quoted(kAccessCode) + " {Enter}");
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const WindowControl& c : read_window())
+            if (c.text == button_caption(StepButton::Start) && c.shown) {
+                screenshot("unlocked");
+                return;
+            }
+        std::this_thread::sleep_for(300ms);
+    }
+    throw std::runtime_error("the update panel did not open after the access code");
+}
+
+void WineUpdaterRun::click(StepButton button) {
+    Snapshot s = snapshot();
+    const Snapshot::Window* w = s.titled(kMainTitle);
+    if (!w) throw std::runtime_error("the updater's window is gone");
+    for (const Snapshot::Control& c : w->controls) {
+        if (c.cls == "Button" && c.text == button_caption(button)) {
+            if (!c.visible || !c.enabled)
+                throw std::runtime_error(std::string("\"") + button_caption(button) + "\" cannot be clicked");
+            probe("click " + c.hwnd);
+            screenshot(button == StepButton::Start      ? "clicked-start"
+                       : button == StepButton::Database ? "clicked-database"
+                                                        : "clicked-packages");
+            return;
+        }
+    }
+    throw std::runtime_error(std::string("no button \"") + button_caption(button) + "\"");
+}
+
+// The box on the screen, if any: its caption and its message (the texts of
+// its labels), and its window in *hwnd.
+std::optional<Box> WineUpdaterRun::open_box(std::string* hwnd) {
+    Snapshot s = snapshot();
+    const Snapshot::Window* w = s.box();
+    if (!w) return std::nullopt;
+    Box box{w->title, ""};
+    for (const Snapshot::Control& c : w->controls)
+        if (c.cls == "Static" && !c.text.empty()) box.text += (box.text.empty() ? "" : "\n") + c.text;
+    *hwnd = w->hwnd;
+    return box;
+}
+
+Box WineUpdaterRun::read_and_close_box() {
+    std::string hwnd;
+    std::optional<Box> box = open_box(&hwnd);
+    if (!box) throw std::runtime_error("the box went away");
+    screenshot("box");
+    std::printf("box \"%s\": %s\n", box->caption.c_str(), box->text.c_str());
+    std::fflush(stdout);
+    // The operator presses the box's only button.
+    Snapshot s = snapshot();
+    for (const Snapshot::Window& w : s.windows)
+        if (w.hwnd == hwnd)
+            for (const Snapshot::Control& c : w.controls)
+                if (c.cls == "Button" && c.visible) {
+                    probe("click " + c.hwnd);
+                    break;
+                }
+    for (int i = 0; i < 100; ++i) {
+        std::string still;
+        if (!open_box(&still) || still != hwnd) return *box;
+        std::this_thread::sleep_for(100ms);
+    }
+    throw std::runtime_error("the box \"" + box->text + "\" did not close");
+}
+
+Box WineUpdaterRun::acknowledge_box(std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!running())
+            throw std::runtime_error("the updater ended (status " + std::to_string(*FExitStatus) +
+                                     ") where a box was expected");
+        std::string hwnd;
+        if (open_box(&hwnd)) return read_and_close_box();
+        std::this_thread::sleep_for(300ms);
+    }
+    screenshot("no-box");
+    throw std::runtime_error("no box appeared");
+}
+
+int WineUpdaterRun::wait_exit(std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!running()) {
+            screenshot("ended");
+            return *FExitStatus;
+        }
+        std::string hwnd;
+        if (open_box(&hwnd)) {
+            Box box = read_and_close_box();
+            throw std::runtime_error("unexpected box \"" + box.caption + "\": " + box.text);
+        }
+        std::this_thread::sleep_for(300ms);
+    }
+    screenshot("still-running");
+    throw std::runtime_error("the updater did not end");
+}
+
+void WineUpdaterRun::expect_open(std::chrono::milliseconds quiet) {
+    const auto deadline = std::chrono::steady_clock::now() + quiet;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!running())
+            throw std::runtime_error("the updater ended (status " + std::to_string(*FExitStatus) + ")");
+        std::string hwnd;
+        if (open_box(&hwnd)) {
+            Box box = read_and_close_box();
+            throw std::runtime_error("unexpected box \"" + box.caption + "\": " + box.text);
+        }
+        std::this_thread::sleep_for(300ms);
+    }
+    screenshot("open");
+}
+
+std::vector<WindowControl> WineUpdaterRun::read_window() {
+    Snapshot s = snapshot();
+    const Snapshot::Window* w = s.titled(kMainTitle);
+    if (!w) throw std::runtime_error("could not read the updater's window");
+    std::vector<WindowControl> controls;
+    for (const Snapshot::Control& c : w->controls) {
+        const std::string role = c.cls == "Button" ? "push button" : c.cls == "Edit" ? "text" : "label";
+        controls.push_back({role, c.enabled, c.visible, c.text});
+    }
+    return controls;
+}
+
+} // namespace kv::test::e2e

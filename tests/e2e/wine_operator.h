@@ -1,0 +1,94 @@
+// The end-to-end runs of the Windows build under Wine: the site's programs
+// are the Windows stand-in, the updater is the win64 KVUpdate.exe placed in
+// the site folder beside 7-Zip's Windows library and the Firebird client
+// bridge (as fbclient.dll), and the operator works the real window through
+// probe.exe, a Windows program in the same Wine server that lists windows,
+// clicks, types and lists or ends processes. Wine runs in the Turkish locale
+// (code page 1254) in the prefix that WINEPREFIX names, on the X server of
+// DISPLAY; both are started by scripts/test.
+#pragma once
+
+#include "e2e_operator.h"
+#include "e2e_site.h"
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv::test::e2e {
+
+// Throws, saying what is missing, unless DISPLAY and a prepared WINEPREFIX
+// are set and the win64 build's programs and the Wine peers are there.
+void require_wine_peers();
+
+// The command that starts a Windows program under 64-bit Wine in the Turkish locale.
+std::string wine_command();
+
+class WineHost : public ProgramHost {
+public:
+    std::filesystem::path stand_in() const override;
+    std::string start_command(const std::string& name) const override;
+    // "Z:\..." : Wine's drive for the root of the Linux file system.
+    std::string settings_path(const std::filesystem::path& path) const override;
+    bool running(uint32_t pid, const std::string& name) const override;
+    void terminate(uint32_t pid, const std::string& name) const override;
+    // The updater loads the program folder's fbclient.dll (or gds32.dll), so
+    // the release's must work too: the bridge with a release mark appended,
+    // which Wine still loads.
+    std::string release_library(const std::string& name) const override;
+    // 7-Zip's Windows library has them: the release is compressed.
+    bool decodes_compressed() const override { return true; }
+    // Puts the updater, 7z.dll and the bridge as the site's fbclient.dll into the site folder.
+    void install_updater(const std::filesystem::path& site) const;
+};
+const WineHost& wine_host();
+
+// A process of the Wine server, as probe.exe lists it.
+struct WineProcess {
+    uint32_t pid = 0;
+    std::string name;
+    unsigned long long created = 0; // ordering only
+};
+std::vector<WineProcess> wine_processes();
+// The system's text for a Windows error code in Wine's locale, as the updater
+// shows it in a box (with the full stop the box adds).
+std::string wine_error_text(unsigned code);
+
+// The updater under Wine, driven as UpdaterRun drives the Linux one.
+class WineUpdaterRun {
+public:
+    WineUpdaterRun(const std::filesystem::path& site, const std::filesystem::path& artifacts,
+                   const std::optional<std::filesystem::path>& hosts_file = std::nullopt);
+    ~WineUpdaterRun();
+    WineUpdaterRun(const WineUpdaterRun&) = delete;
+    WineUpdaterRun& operator=(const WineUpdaterRun&) = delete;
+
+    // Waits for the main window, then types the access code and Enter.
+    void unlock();
+    void click(StepButton button);
+    Box acknowledge_box(std::chrono::seconds timeout = std::chrono::seconds(60));
+    int wait_exit(std::chrono::seconds timeout = std::chrono::seconds(60));
+    void expect_open(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500));
+    bool running();
+    // The controls of the main window: role "push button", "label" or "text".
+    std::vector<WindowControl> read_window();
+    void screenshot(const std::string& stage);
+
+private:
+    struct Snapshot;
+    Snapshot snapshot();
+    std::string main_window();
+    std::optional<Box> open_box(std::string* hwnd);
+    Box read_and_close_box();
+
+    std::filesystem::path FSite;
+    std::filesystem::path FArtifacts;
+    std::filesystem::path FLog;
+    int FPid = -1;
+    std::optional<int> FExitStatus;
+    int FShots = 0;
+};
+
+} // namespace kv::test::e2e

@@ -1,0 +1,304 @@
+// The whole update as a Windows site operator runs it, with the win64 build
+// under Wine against the real peers: the Firebird network server (and the
+// embedded engine, for the local attach of small sites) through the client
+// bridge, 7-Zip's Windows library, nginx as the package server, and the
+// Windows stand-in under the product's file names. Driven through the real
+// window and checked from outside, as the Linux runs are. Screenshots of
+// every stage are kept in the build tree under tests/e2e/artifacts/Wine<scenario>.
+#include "wine_operator.h"
+
+#include <gtest/gtest.h>
+
+namespace kv::test::e2e {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+fs::path artifacts() {
+    fs::path dir = fs::path(KV_E2E_ARTIFACTS) /
+                   ("Wine" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    return dir;
+}
+
+const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
+                                   "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
+const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
+const char* const kAlreadyDone = "2027 güncellemesi yapılmış. işlem iptal edilecek";
+// The application's title, from the program's file name, captions its boxes.
+const char* const kBoxCaption = "Kvupdate";
+const std::vector<std::string> kPackages = {"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar", "dll.rar"};
+
+struct Scenario : UpdateScenario {
+    explicit Scenario(const std::string& tag, const std::string& charset = "utf8")
+        : UpdateScenario(tag, wine_host(), charset) {}
+
+    // After the update: the console program, then the product, both started
+    // from the site folder, and nothing else. The Wine server's ids do not
+    // rise with time, so the processes' creation times tell the order.
+    void expect_restarted(size_t log_before) {
+        std::vector<ProgramEvent> starts = site.starts_after(log_before);
+        ASSERT_EQ(starts.size(), 2u);
+        std::vector<std::string> by_creation;
+        for (const WineProcess& p : wine_processes())
+            for (const ProgramEvent& s : starts)
+                if (p.pid == s.pid && p.name == s.name) by_creation.push_back(p.name);
+        EXPECT_EQ(by_creation, (std::vector<std::string>{kConsoleProgram, "kuvento.exe"}));
+        for (const ProgramEvent& start : starts) {
+            for (const ProgramEvent& e : site.program_log()) {
+                if (e.event == "cwd" && e.pid == start.pid && e.name == start.name) {
+                    EXPECT_EQ(e.detail, host.settings_path(site.dir())) << start.name << " runs elsewhere";
+                }
+            }
+        }
+    }
+};
+
+std::string upgrade_year(Site& site) {
+    return site.scalar("select yil from firmabilgi;");
+}
+
+const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text) {
+    for (const WindowControl& c : window)
+        if (c.text == text || (c.role == "text" && c.text.find(text) != std::string::npos)) return &c;
+    return nullptr;
+}
+
+void expect_steps_can_be_repeated(const std::vector<WindowControl>& window) {
+    for (const auto& [caption, enabled] : std::vector<std::pair<std::string, bool>>{
+             {"Güncelleme Başla", false}, {"SQL Çalıştır", true}, {"Dosyaları İndir", true}}) {
+        const WindowControl* button = control(window, caption);
+        ASSERT_NE(button, nullptr) << caption;
+        EXPECT_TRUE(button->shown) << caption;
+        EXPECT_EQ(button->enabled, enabled) << caption;
+    }
+}
+
+// The peers are started by scripts/test; without them the tests fail, never
+// skip, and never let Wine make a prefix of its own.
+class WineUpdate : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_THROW(require_wine_peers()); }
+};
+
+TEST_F(WineUpdate, NormalUpdate) {
+    Scenario s("wine-normal");
+    s.site.write_settings({});
+    ASSERT_NE(upgrade_year(s.site), "2027");
+    fs::create_directories(s.site.update_dir());
+    write_file((s.site.update_dir() / "eski.rar").string(), "left by an earlier run");
+    std::map<std::string, uint32_t> running = s.site.start_programs();
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    run.unlock();
+    run.click(StepButton::Start);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+
+    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.scalar(kUpgradeTables), "5");
+    EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1");
+
+    for (const std::string& name : kStoppedPrograms)
+        EXPECT_FALSE(s.site.running(running[name], name)) << name << " was not stopped";
+    EXPECT_TRUE(s.site.running(running[kConsoleProgram], kConsoleProgram)) << "the console program is not stopped";
+    s.expect_restarted(logged);
+    // The release's client library replaced the one the database step loaded.
+    s.expect_release_installed();
+
+    for (const std::string& name : kCachedSettings)
+        EXPECT_FALSE(s.site.exists(name)) << name;
+    EXPECT_TRUE(s.site.exists("notlar.txt"));
+    EXPECT_FALSE(fs::exists(s.site.update_dir() / "eski.rar")) << "the update folder was not reset";
+    s.expect_downloads(kPackages);
+    EXPECT_EQ(read_file((s.site.update_dir() / "dll" / "midas.dll").string()),
+              s.release.item("dll.rar", "midas.dll"));
+}
+
+// The next release day the database is on 2027: the notice, then the packages
+// as before, with the client library the first run installed.
+TEST_F(WineUpdate, SecondRun) {
+    Scenario s("wine-second");
+    s.site.write_settings({});
+    s.site.start_programs();
+    const fs::path shots = artifacts();
+    {
+        WineUpdaterRun first(s.site.dir(), shots / "first");
+        first.unlock();
+        first.click(StepButton::Start);
+        ASSERT_EQ(first.wait_exit(180s), 0);
+    }
+    ASSERT_EQ(upgrade_year(s.site), "2027");
+    write_file((s.site.dir() / "menu.txt").string(), "ayar\n");
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), shots / "second");
+    run.unlock();
+    run.click(StepButton::Start);
+    Box notice = run.acknowledge_box();
+    EXPECT_EQ(notice.caption, kBoxCaption);
+    EXPECT_EQ(notice.text, kAlreadyDone);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+
+    EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1") << "the upgrade ran again";
+    EXPECT_FALSE(s.site.exists("menu.txt"));
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+}
+
+// The database server cannot be reached: the updater resolves "localhost" to
+// an address where nothing listens (its own view of /etc/hosts).
+TEST_F(WineUpdate, DatabaseUnreachable) {
+    Scenario s("wine-nodb");
+    s.site.write_settings({});
+    const fs::path hosts = s.site.dir() / "hosts";
+    write_file(hosts.string(), "127.0.0.2 localhost\n");
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), artifacts(), hosts);
+    run.unlock();
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    EXPECT_NE(error.text.find("Unable to complete network request to host \"localhost\""), std::string::npos)
+        << error.text;
+    EXPECT_EQ(run.wait_exit(30s), 0);
+
+    EXPECT_NE(upgrade_year(s.site), "2027");
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+}
+
+TEST_F(WineUpdate, MobilePackageMissing) {
+    Scenario s("wine-nomobile");
+    s.site.write_settings({});
+    s.server.remove("telvano.rar");
+    std::map<std::string, uint32_t> running = s.site.start_programs();
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    run.unlock();
+    run.click(StepButton::Start);
+    // The download's "404 Not Found" is followed by the archive error for the
+    // empty file it left, which takes its place.
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    // The system's text for ERROR_INVALID_FUNCTION, in the system's language.
+    EXPECT_EQ(error.text, wine_error_text(1));
+    run.expect_open();
+    std::vector<WindowControl> window = run.read_window();
+    expect_steps_can_be_repeated(window);
+    EXPECT_NE(control(window, kUpgradeLogLine), nullptr);
+    EXPECT_NE(control(window, "Mobil ve Yedekleme Indiriliyor.."), nullptr);
+
+    EXPECT_EQ(upgrade_year(s.site), "2027");
+    s.expect_program_replaced("kuvento.rar", "kuvento.exe");
+    for (const char* name : {"telvano.exe", "kvbck.exe", "dorvika.exe"}) {
+        s.expect_program_kept(name);
+        EXPECT_FALSE(s.site.running(running[name], name)) << name;
+    }
+    EXPECT_FALSE(s.site.exists("report/satis.fr3")) << "the step went on after the missing package";
+    EXPECT_FALSE(s.site.exists("midas.dll"));
+    EXPECT_TRUE(s.site.starts_after(logged).empty()) << "nothing is started after a failed update";
+
+    s.server.put("telvano.rar", rar5_archive(s.release.packages.at("telvano.rar")));
+    run.click(StepButton::Packages);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+}
+
+TEST_F(WineUpdate, DamagedProductPackage) {
+    Scenario s("wine-damaged");
+    s.site.write_settings({});
+    std::vector<Rar5Item> damaged = s.release.packages.at("kuvento.rar");
+    damaged[0].bad_crc = true;
+    s.server.put("kuvento.rar", rar5_archive(damaged));
+    s.site.start_programs();
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    run.unlock();
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    EXPECT_EQ(error.text, "Cannot extract \"kuvento.exe\": CRC error.");
+    run.expect_open();
+    expect_steps_can_be_repeated(run.read_window());
+    s.expect_program_kept("kuvento.exe");
+    EXPECT_TRUE(s.site.starts_after(logged).empty());
+
+    // The shop starts its program again and the operator retries the
+    // packages: Windows refuses to overwrite a running program, the copy's
+    // failure is ignored, and the program runs on.
+    const uint32_t restarted = s.site.start_program("kuvento.exe");
+    run.click(StepButton::Packages);
+    Box again = run.acknowledge_box(180s);
+    EXPECT_EQ(again.text, error.text);
+    run.expect_open();
+    EXPECT_TRUE(s.site.running(restarted, "kuvento.exe")) << "the running program was stopped for nothing";
+    s.expect_program_kept("kuvento.exe");
+}
+
+// A small Turkish site: the settings file in Windows-1254 with Turkish letters
+// in its paths, the database opened by its path alone (the local attach of a
+// site without a server, which also gets no mobile package), a WIN1254
+// database whose upgraded row holds Turkish text, and Wine's ANSI code page
+// 1254. The first run meets a missing product package, so the window stays
+// open to be read; the second meets a database already on 2027.
+TEST_F(WineUpdate, TurkishSite) {
+    Scenario s("wine-tr", "win1254");
+    const std::string firm = "Şişli Güzel Çarşı İğdır Ünlü Ölçü";
+    s.site.db().Isql("update firmabilgi set firmaadi = '" + firm + "';");
+    SiteSettingsText settings;
+    settings.server = "";
+    settings.local_attach = true;
+    settings.application_path = "C:\\Kuvento Şube\\";
+    settings.update_folder_name = "Güncelleme Şube";
+    settings.cp1254 = true;
+    s.site.write_settings(settings);
+    ASSERT_EQ(s.site.read("kvayarlar.ini").find("Ş"), std::string::npos) << "not written in Windows-1254";
+    s.server.remove("kuvento.rar");
+    const size_t logged = s.site.program_log().size();
+
+    const fs::path shots = artifacts();
+    WineUpdaterRun run(s.site.dir(), shots / "first");
+    run.unlock();
+    std::vector<WindowControl> window = run.read_window();
+    for (const std::string& line : {"http://127.0.0.1:" + std::to_string(KV_E2E_PACKAGE_PORT) + "/2027/",
+                                    std::string("C:\\Kuvento Şube\\")}) {
+        const WindowControl* shown = control(window, line);
+        ASSERT_NE(shown, nullptr) << "settings line " << line << " is not shown as written";
+        EXPECT_TRUE(shown->shown) << line;
+    }
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    EXPECT_EQ(error.text, wine_error_text(1));
+    run.expect_open();
+    window = run.read_window();
+    EXPECT_NE(control(window, kUpgradeLogLine), nullptr) << "the log line";
+    EXPECT_NE(control(window, "Kuvento İndiriliyor.."), nullptr) << "the status line of the failed phase";
+    EXPECT_EQ(upgrade_year(s.site), "2027");
+    const std::string row = s.site.db().Isql("select firmaadi from firmabilgi;");
+    EXPECT_NE(row.find(firm), std::string::npos) << row;
+
+    s.server.put("kuvento.rar", rar5_archive(s.release.packages.at("kuvento.rar")));
+    run.click(StepButton::Packages);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+    s.expect_downloads({"kuvento.rar", "report.rar", "dorvika.rar", "dll.rar"});
+    EXPECT_FALSE(fs::exists(s.site.update_dir() / "telvano.rar")) << "a site without a server got the mobile package";
+    s.expect_release_installed(false);
+    s.expect_restarted(logged);
+
+    WineUpdaterRun again(s.site.dir(), shots / "second");
+    again.unlock();
+    again.click(StepButton::Start);
+    Box notice = again.acknowledge_box();
+    EXPECT_EQ(notice.caption, kBoxCaption);
+    EXPECT_EQ(notice.text, kAlreadyDone);
+    EXPECT_EQ(again.wait_exit(180s), 0);
+}
+
+} // namespace
+} // namespace kv::test::e2e
