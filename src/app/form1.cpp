@@ -2,6 +2,7 @@
 // and the guard that keeps step buttons from starting a step inside a step.
 #include "app/form1.h"
 
+#include "app/update_folder.h"
 #include "platform/files.h"
 #include "rtl/exception.h"
 #include "rtl/in_any_case.h"
@@ -36,7 +37,8 @@ TForm1::TForm1(TApplication& application, TForm1Config config)
       Label27(*this, "Label27", ControlKind::Label, &Panel1),
       Label4(*this, "Label4", ControlKind::Label, &Panel1),
       Button4(*this, "Button4", ControlKind::Button, &Panel1),
-      Memo1(*this, "Memo1", ControlKind::Memo, &Panel1) {
+      Memo1(*this, "Memo1", ControlKind::Memo, &Panel1),
+      OnProgramStopped([this](std::string_view name, uint32_t pid) { Log().ProgramStopped(name, pid); }) {
     caption = "KV Update 2027";
     client_width = 258;
     client_height = 529;
@@ -137,20 +139,33 @@ void TForm1::FormCreate(TObject*) {
             FSettings.ApplicationPath = FIni->ReadString("BAGLANTI", "UYGULAMA_ADRES", "");
             FSettings.DatabasePath = FIni->ReadString("BAGLANTI", "DB_ADRES", "");
             FSettings.ReportPath = FIni->ReadString("BAGLANTI", "RAPOR_ADRES", "");
-            // An empty value would put every later step at the drive's root,
-            // as would a root itself: the start-up default stays then.
+            // The package step empties this folder: an empty value, a root, the
+            // program folder or one holding the database or the reports keeps
+            // the start-up default instead.
             std::string update_folder = FIni->ReadString("BAGLANTI", "UPDATE_ADRES", "");
-            if (!names_drive_root(update_folder)) FSettings.UpdateFolder = std::move(update_folder);
+            if (update_folder_may_be_emptied(os::current_directory(), update_folder, FSettings.DatabasePath,
+                                             FSettings.ReportPath))
+                FSettings.UpdateFolder = std::move(update_folder);
         },
         [&] {
             FIni->UpdateFile();
             FIni.reset();
+            log_settings();
             ibdb1.SetDatabase(FSettings.DatabasePath);
             ibdb1.SetServer(FSettings.ServerAddress);
             Label1.SetCaption(FSettings.UpdateBaseUrl);
             Label2.SetCaption(FSettings.ServerAddress);
             Label3.SetCaption(FSettings.ApplicationPath);
         });
+}
+
+void TForm1::log_settings() {
+    Log().Setting("UpdateBaseUrl", FSettings.UpdateBaseUrl);
+    Log().Setting("ServerAddress", FSettings.ServerAddress);
+    Log().Setting("ApplicationPath", FSettings.ApplicationPath);
+    Log().Setting("DatabasePath", FSettings.DatabasePath);
+    Log().Setting("ReportPath", FSettings.ReportPath);
+    Log().Setting("UpdateFolder", FSettings.UpdateFolder);
 }
 
 void TForm1::FormShow(TObject*) {
@@ -177,7 +192,18 @@ void TForm1::Abort() {
 void TForm1::StepButtonClick(void (TForm1::*handler)(TObject*), window::Control& button) {
     if (FStepRunning) return;
     FStepRunning = true;
-    in_any_case([&] { (this->*handler)(&button); }, [&] { FStepRunning = false; });
+    Log().ButtonPressed(button.Caption());
+    in_any_case(
+        [&] {
+            try {
+                (this->*handler)(&button);
+            } catch (...) {
+                Log().StepEnded(button.Caption(), std::current_exception());
+                throw;
+            }
+            Log().StepEnded(button.Caption(), nullptr);
+        },
+        [&] { FStepRunning = false; });
 }
 
 } // namespace kv

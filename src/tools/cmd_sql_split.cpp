@@ -1,11 +1,13 @@
 // kvtool sql-split: shows how the script runner would cut a file with the
-// delimiter ";", one JSON line per statement it reads, without a database.
+// delimiter ";", one JSON line per statement it reads, without a database
+// (with --count only the number of statements and the time of the pass).
 // Support uses it to see why a script sent what it sent; tests use it as a
 // black box. kvtool upgrade-script writes the built-in upgrade script as it
 // is, so that it can be read, cut or run against a copy of a site database.
 #include "db/script_splitter.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "tools/timed_pass.h"
 #include "workflow/upgrade_script.h"
 
 #include <cstdio>
@@ -15,10 +17,25 @@
 namespace kv::tool {
 namespace {
 
+// Only counts the statements (empty ones included) and times the pass.
+int count_statements(const std::string& text) {
+    return print_timed_pass(static_cast<int64_t>(text.size()), "statements", [&] {
+        ScriptSplitter splitter;
+        splitter.Start(text, ";");
+        int64_t count = 0;
+        for (ScriptStatement st; splitter.Next(st);)
+            ++count;
+        return count;
+    });
+}
+
 int sql_split(const Args& args) {
-    if (args.size() != 1) return usage_error();
+    const bool count = !args.empty() && args[0] == "--count";
+    if (args.size() != (count ? 2u : 1u)) return usage_error();
+    const std::string text = prepare_script_text(read_whole_file(args.back()));
+    if (count) return count_statements(text);
     ScriptSplitter splitter;
-    splitter.Start(prepare_script_text(read_whole_file(args[0])), ";");
+    splitter.Start(text, ";");
     int index = 0;
     for (ScriptStatement st; splitter.Next(st);) {
         if (st.empty()) continue;
@@ -43,7 +60,7 @@ int print_upgrade_script(const Args& args) {
 
 } // namespace
 
-KVTOOL_COMMAND("sql-split", "FILE", sql_split);
+KVTOOL_COMMAND("sql-split", "[--count] FILE", sql_split);
 KVTOOL_COMMAND("upgrade-script", "", print_upgrade_script);
 
 } // namespace kv::tool

@@ -8,6 +8,10 @@
 // current version; the archive is closed all the same and the step ends
 // with the error. The reader deletes any item it reports damaged, so every
 // file copied came whole out of its package.
+//
+// A package whose download failed is not opened at all: there is no file
+// (the download leaves none), and the archive's error would replace the
+// download's, so the operator would never see what went wrong.
 #include "app/form1.h"
 #include "archive/seven_zip.h"
 #include "platform/files.h"
@@ -29,14 +33,29 @@ void TForm1::Button5Click(TObject*) {
     const std::string work = os::current_directory();
     auto package = [&](const char* name) { return update + "\\" + name; };
     auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
-    auto unpack = [&](const char* name, const std::string& target) {
-        Arch->OpenFile(package(name));
-        Arch->ExtractTo(target);
+    // A package whose download failed is left alone (see above).
+    auto unpack = [&](const Stages& fetched, const char* name, const std::string& target) {
+        if (fetched.failed()) return;
+        try {
+            Arch->OpenFile(package(name));
+            Arch->ExtractTo(target);
+        } catch (...) {
+            Log().Extraction(package(name), target, *Arch, std::current_exception());
+            throw;
+        }
+        Log().Extraction(package(name), target, *Arch, nullptr);
     };
-    // Copy results are not looked at: a missing source or a busy target is passed over.
+    // Copy results are not looked at: a missing source or a busy target is
+    // passed over, in the window; the run log keeps why.
     auto put_in_place = [&](const std::string& folder, const char* name) {
-        os::copy_file(folder + "\\" + name, work + "\\" + name);
+        const std::string target = work + "\\" + name;
+        const FileFacts before = file_facts(target);
+        const bool copied = os::copy_file(folder + "\\" + name, target);
+        Log().PutInPlace(target, before, copied ? std::nullopt : std::optional<uint32_t>(os::last_error()));
     };
+
+    // With a release key: the release's manifest, verified before anything is touched.
+    FetchRelease();
 
     // 1. Folder reset.
     in_any_case([&] { DeleteDirectory(update); },
@@ -59,13 +78,13 @@ void TForm1::Button5Click(TObject*) {
             download("kuvento.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("kuvento.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "kuvento.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
             copy.then([&] {
                 SetStatusText("Kuvento Kopyalanıyor");
-                KillProcessByName("kuvento.exe");
+                KillProcessByName("kuvento.exe", OnProgramStopped);
                 ProcessMessages();
             });
             copy.then_in_any_case([&] { put_in_place(update, "kuvento.exe"); });
@@ -83,15 +102,15 @@ void TForm1::Button5Click(TObject*) {
             download("telvano.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("telvano.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "telvano.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
             copy.then([&] {
                 SetStatusText("Mobil ve Yedekleme Kopyalanıyor");
                 ProcessMessages();
-                KillProcessByName("telvano.exe");
-                KillProcessByName("kvbck.exe");
+                KillProcessByName("telvano.exe", OnProgramStopped);
+                KillProcessByName("kvbck.exe", OnProgramStopped);
             });
             copy.then_in_any_case([&] {
                 put_in_place(update, "telvano.exe");
@@ -117,7 +136,7 @@ void TForm1::Button5Click(TObject*) {
                 if (s.failed()) return;
                 SetStatusText("Raporlar Kopyalanıyor");
                 ProcessMessages();
-                unpack("report.rar", work + "\\report\\");
+                unpack(s, "report.rar", work + "\\report\\");
             });
             place.then_in_any_case([&] { Arch->Close(); });
             place.finish();
@@ -136,10 +155,10 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dorvika.rar", update); });
+            place.then([&] { unpack(s, "dorvika.rar", update); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
-                KillProcessByName("dorvika.exe");
+                KillProcessByName("dorvika.exe", OnProgramStopped);
                 SetStatusText("Yazdırma Kopyalanıyor");
                 ProcessMessages();
                 Arch->Close();
@@ -161,7 +180,7 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dll.rar", update + "\\dll\\"); });
+            place.then([&] { unpack(s, "dll.rar", update + "\\dll\\"); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
                 SetStatusText("DLL ler Kopyalanıyor");
@@ -181,8 +200,8 @@ void TForm1::Button5Click(TObject*) {
             SetStatusText("İndirmeler Tamamlandı");
             ProcessMessages();
             Button4.SetEnabled(true);
-            os::start_program(work + "\\kuventoCMX.exe");
-            os::start_program(work + "\\kuvento.exe");
+            for (const char* program : {"\\kuventoCMX.exe", "\\kuvento.exe"})
+                Log().ProgramStarted(work + program, os::start_program(work + program));
         },
         [&] { Terminate(); });
 }

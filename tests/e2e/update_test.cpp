@@ -21,9 +21,6 @@ fs::path artifacts() {
     return dir;
 }
 
-const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
-                                   "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
-
 // What the tests build around one run (e2e_site.h), and how the product is
 // seen started again on Linux.
 struct Scenario : UpdateScenario {
@@ -54,36 +51,10 @@ struct Scenario : UpdateScenario {
     }
 };
 
-// The control of the window showing exactly `text`, or the log (a text
-// control) holding it.
-const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text) {
-    for (const WindowControl& c : window)
-        if (c.text == text || (c.role == "text" && c.text.find(text) != std::string::npos)) return &c;
-    return nullptr;
-}
-
-// After a step stopped on an error the window stays with the two later step
-// buttons enabled, so the operator can run them again by hand.
-void expect_steps_can_be_repeated(const std::vector<WindowControl>& window) {
-    for (const auto& [caption, enabled] : std::vector<std::pair<std::string, bool>>{
-             {"Güncelleme Başla", false}, {"SQL Çalıştır", true}, {"Dosyaları İndir", true}}) {
-        const WindowControl* button = control(window, caption);
-        ASSERT_NE(button, nullptr) << caption;
-        EXPECT_TRUE(button->shown) << caption;
-        EXPECT_EQ(button->enabled, enabled) << caption;
-    }
-}
-
-const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
-
-std::string upgrade_year(Site& site) {
-    return site.scalar("select yil from firmabilgi;");
-}
-
 TEST(Update, NormalUpdate) {
     Scenario s("normal");
     s.site.write_settings({});
-    ASSERT_NE(upgrade_year(s.site), "2027");
+    ASSERT_NE(s.site.upgrade_year(), "2027");
     fs::create_directories(s.site.update_dir());
     write_file((s.site.update_dir() / "eski.rar").string(), "left by an earlier run");
     std::map<std::string, uint32_t> running = s.site.start_programs();
@@ -94,7 +65,7 @@ TEST(Update, NormalUpdate) {
     run.click(StepButton::Start);
     EXPECT_EQ(run.wait_exit(120s), 0);
 
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     EXPECT_EQ(s.site.scalar(kUpgradeTables), "5");
     EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1");
 
@@ -125,7 +96,7 @@ TEST(Update, SecondRun) {
         first.click(StepButton::Start);
         ASSERT_EQ(first.wait_exit(120s), 0);
     }
-    ASSERT_EQ(upgrade_year(s.site), "2027");
+    ASSERT_EQ(s.site.upgrade_year(), "2027");
     // The next release day: the product runs again, a settings file is back.
     write_file((s.site.dir() / "menu.txt").string(), "ayar\n");
     fs::remove(s.site.dir() / "kuvento.exe"); // still running from the first run
@@ -141,6 +112,16 @@ TEST(Update, SecondRun) {
     EXPECT_EQ(run.wait_exit(120s), 0);
 
     EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1") << "the upgrade ran again";
+    // The run log in the program folder holds both runs, each to its end.
+    const std::string record = s.site.read("KVUpdate.log");
+    EXPECT_EQ(record.find("year marker: before the database step: 2027"),
+              record.rfind("year marker: before the database step: 2027"));
+    for (const char* line :
+         {"year marker: before the database step: 2026", "year marker: before the database step: 2027",
+          "run ended: Güncelleme Başla: complete\r\n",
+          "notice: 2027 güncellemesi yapılmış. işlem iptal edilecek\r\n",
+          "run ended: Güncelleme Başla: ended by the silent abort\r\n"})
+        EXPECT_NE(record.find(line), std::string::npos) << line;
     EXPECT_FALSE(s.site.exists("menu.txt"));
     s.expect_release_installed();
     s.expect_restarted(logged);
@@ -168,7 +149,7 @@ TEST(Update, DatabaseUnreachable) {
     // the end: the updater ends once the box is closed.
     EXPECT_EQ(run.wait_exit(30s), 0);
 
-    EXPECT_NE(upgrade_year(s.site), "2027");
+    EXPECT_NE(s.site.upgrade_year(), "2027");
     s.expect_release_installed();
     s.expect_restarted(logged);
 }
@@ -183,11 +164,10 @@ TEST(Update, MobilePackageMissing) {
     UpdaterRun run(s.site.dir(), artifacts());
     run.unlock();
     run.click(StepButton::Start);
-    // The download's "404 Not Found" is followed by the archive error for the
-    // empty file it left, which takes its place.
+    // The failed download's error is the one shown.
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
-    EXPECT_EQ(error.text, "Incorrect function.");
+    EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
     run.expect_open();
     std::vector<WindowControl> window = run.read_window();
     expect_steps_can_be_repeated(window);
@@ -195,7 +175,7 @@ TEST(Update, MobilePackageMissing) {
     EXPECT_NE(control(window, "Mobil ve Yedekleme Indiriliyor.."), nullptr)
         << "the status line of the failed phase";
 
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     s.expect_program_replaced("kuvento.rar", "kuvento.exe");
     for (const char* name : {"telvano.exe", "kvbck.exe", "dorvika.exe"}) {
         s.expect_program_kept(name);
@@ -270,7 +250,7 @@ TEST(Update, Windows1254Settings) {
     EXPECT_TRUE(path->shown);
     run.click(StepButton::Start);
     EXPECT_EQ(run.wait_exit(120s), 0);
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     s.expect_downloads({"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar", "dll.rar"});
     s.expect_release_installed();
     s.expect_restarted(logged);
