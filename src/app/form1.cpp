@@ -126,7 +126,11 @@ void TForm1::FormCreate(TObject*) {
     const std::string ini_name = os::current_directory() + "\\kvayarlar.ini";
     FIni = std::make_unique<TIniFile>(ini_name);
     if (!os::directory_exists(FSettings.UpdateFolder)) os::create_directory(FSettings.UpdateFolder);
-    if (!os::file_exists(ini_name)) {
+    // A settings file is a few hundred bytes. One that is no regular file (a
+    // link to a device, a pipe) or is far larger is not read at all: reading
+    // it could block start-up or exhaust the memory.
+    const std::optional<uint64_t> ini_size = os::regular_file_size(ini_name);
+    if (!ini_size || *ini_size > kMaxSettingsFileBytes) {
         FIni.reset();
         ShowNotice("Ayar dosyası okunamadı.");
         Button4.SetEnabled(false);

@@ -28,6 +28,9 @@ class TIniFile;
 // The access code that unlocks the update panel.
 inline constexpr const char* kAccessCode = "7";
 
+// The largest settings file start-up reads; a larger one counts as unreadable.
+inline constexpr uint64_t kMaxSettingsFileBytes = 1048576;
+
 // What a test may choose when it builds the window; the product uses the
 // defaults. An empty library name leaves the component's built-in choice.
 struct TForm1Config {

@@ -77,6 +77,9 @@ public:
     // A file was copied onto `target`, which held `before`; `error` is the
     // system's code when the copy failed.
     void PutInPlace(const std::string& target, const FileFacts& before, std::optional<uint32_t> error);
+    // How the package step took the release: checked against its signed
+    // manifest (or refused, with why), or not checked at all.
+    void Release(std::string_view text) { Event("release", text); }
     void ProgramStopped(std::string_view name, uint32_t pid);
     void ProgramStarted(std::string_view path, bool started);
     void YearMarker(std::string_view when, const Variant& value);

@@ -45,10 +45,15 @@ const char* operation_result_text(int32_t r) {
 
 // Creates every missing folder of the part of `name` up to its last
 // separator or ":", parents first; results are not looked at (a folder that
-// cannot be made shows when its file cannot be created).
+// cannot be made shows when its file cannot be created). Items mostly share
+// folders that exist by then: one look at the nearest parent spares asking
+// for every folder on the way, and copying the path for each.
 void create_parent_folders(const std::string& name) {
     size_t end = name.find_last_of("\\/:");
     if (end == std::string::npos) return;
+    if (end > 0 && !is_separator(name[end - 1]) && name[end - 1] != ':' &&
+        os::directory_exists(name.substr(0, end)))
+        return;
     for (size_t i = 0; i <= end; ++i) {
         if (!is_separator(name[i]) && name[i] != ':') continue;
         if (i == 0 || is_separator(name[i - 1]) || name[i - 1] == ':') continue;

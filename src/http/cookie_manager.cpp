@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <unordered_map>
 
 namespace kv {
 namespace {
@@ -31,6 +32,13 @@ bool domain_match(std::string_view host, std::string_view domain) {
         return false;
     return same_text_ascii_fold(host.substr(host.size() - domain.size()), domain) &&
            host[host.size() - domain.size() - 1] == '.';
+}
+
+// A cookie's identity in the store: name, domain and path with A-Z folded,
+// and whether it is host-only (lengths first, so no two identities run together).
+std::string identity(const TNetCookie& c) {
+    return std::to_string(c.Name.size()) + ':' + std::to_string(c.Domain.size()) + ':' + (c.HostOnly ? '1' : '0') +
+           ascii_lower(c.Name) + ascii_lower(c.Domain) + ascii_lower(c.Path);
 }
 
 std::string default_path(const TNetURI& uri) {
@@ -167,26 +175,38 @@ bool parse_http_date(std::string_view text, Clock::time_point& out) {
 
 void TNetCookieManager::AddServerCookies(const std::vector<std::string>& ACookies, const TNetURI& AURI) {
     std::lock_guard lock(FLock);
+    // The stored cookies by identity, built once per response: searching the
+    // store for every line made a response's cost grow with the product of
+    // its cookies and the store's. Deleted cookies are dropped at the end, so
+    // the positions hold and the store keeps its order.
+    std::unordered_map<std::string, size_t> index;
+    index.reserve(FCookies.size() + ACookies.size());
+    for (size_t i = 0; i < FCookies.size(); ++i)
+        index.emplace(identity(FCookies[i]), i);
+    std::vector<bool> deleted(FCookies.size());
     for (const std::string& text : ACookies) {
         std::optional<TNetCookie> c = parse_server_cookie(text, AURI);
         if (!c) continue;
-        auto same = std::find_if(FCookies.begin(), FCookies.end(), [&](const TNetCookie& o) {
-            return same_text_ascii_fold(o.Name, c->Name) && same_text_ascii_fold(o.Domain, c->Domain) &&
-                   o.HostOnly == c->HostOnly && same_text_ascii_fold(o.Path, c->Path);
-        });
-        if (same != FCookies.end()) {
-            if (same->HttpOnly && !is_web_protocol(AURI.Protocol)) continue;
-            c->Created = same->Created;
+        const std::string key = identity(*c);
+        auto same = index.find(key);
+        if (same != index.end() && !deleted[same->second]) {
+            TNetCookie& old = FCookies[same->second];
+            if (old.HttpOnly && !is_web_protocol(AURI.Protocol)) continue;
+            c->Created = old.Created;
             // An expired replacement is how a server deletes a cookie.
             if (c->Expires <= Clock::now())
-                FCookies.erase(same);
+                deleted[same->second] = true;
             else
-                *same = *c;
+                old = *c;
             continue;
         }
         if (c->Expires <= Clock::now()) continue;
+        index.insert_or_assign(key, FCookies.size());
         FCookies.push_back(*c);
+        deleted.push_back(false);
     }
+    size_t at = 0;
+    std::erase_if(FCookies, [&](const TNetCookie&) { return deleted[at++]; });
 }
 
 void TNetCookieManager::GenerateClientCookies(const TNetURI& AURI, bool SecureOnly, TNetHeaderList& Headers) {

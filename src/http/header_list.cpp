@@ -15,17 +15,21 @@ long TNetHeaderList::Find(std::string_view name, size_t from) const {
     return -1;
 }
 
+// The value and its continuations, each trimmed, the non-empty ones joined by
+// one blank. Appended in place: trimming the whole value again for every
+// continuation made a long folded header cost the square of its length.
 std::string TNetHeaderList::ValueAt(size_t index) const {
     const std::string& line = Lines[index];
-    std::string value = line.substr(line.find(':') + 1);
-    size_t b = value.find_first_not_of(" \t");
-    value = b == std::string::npos ? "" : value.substr(b);
+    std::string value = trim(std::string_view(line).substr(line.find(':') + 1));
     for (size_t i = index + 1; i < Lines.size(); ++i) {
         const std::string& next = Lines[i];
         if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
-        value = trim(value) + " " + trim(next);
+        const std::string piece = trim(next);
+        if (piece.empty()) continue;
+        if (!value.empty()) value += ' ';
+        value += piece;
     }
-    return trim(value);
+    return value;
 }
 
 std::string TNetHeaderList::Values(std::string_view name) const {

@@ -1,6 +1,6 @@
-// SHA-256 of a file, from the system's cryptography (CNG on Windows,
-// libcrypto on Linux), for the run log's record of what was downloaded and
-// put in place. Nothing here throws.
+// SHA-256 of a file, from the system's cryptography (platform/crypto.h: CNG
+// on Windows, libcrypto on Linux), for the run log's record of what was
+// downloaded and put in place. Nothing here throws.
 #pragma once
 
 #include <cstddef>

@@ -251,7 +251,15 @@ TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     c.spoil(FPackages->root(), key);
     FReleaseKey = key.public_pem();
     make_site("localhost", false);
+    FApp.Log.Open(utf8(FSite.path() / "KVUpdate.log"), "test");
     run_step();
+    FApp.Log.Close();
+    // The manifest is checked first: when it fails, not even the logo is fetched.
+    bool release_refused = *c.error && std::string(c.error).find("/2027/kuvento.rar") == std::string::npos;
+    EXPECT_NE(site_file("KVUpdate.log").find("release: http://" + FPackages->host() + "/2027/release.txt " +
+                                             (release_refused ? "refused: " : "verified: ")),
+              std::string::npos)
+        << site_file("KVUpdate.log");
 
     if (!*c.error) {
         EXPECT_EQ(box_texts(), std::vector<std::string>{});
@@ -266,8 +274,6 @@ TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     EXPECT_TRUE(first_still_running("kuvento.exe"));
     EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.rar"));
     EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.exe"));
-    // The manifest is checked first: when it fails, not even the logo is fetched.
-    bool release_refused = std::string(c.error).find("/2027/kuvento.rar") == std::string::npos;
     EXPECT_EQ(fs::exists(FSite.path() / "logo1024.png"), !release_refused);
     EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
     EXPECT_FALSE(FApp.Terminated());

@@ -164,7 +164,8 @@ TEST(Update, MobilePackageMissing) {
     UpdaterRun run(s.site.dir(), artifacts());
     run.unlock();
     run.click(StepButton::Start);
-    // The failed download's error is the one shown.
+    // The download's status line is the error shown: the package it could
+    // not fetch is not opened.
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
     EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
