@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -196,6 +197,22 @@ void keep_screenshot(const fs::path& artifacts, int* shots, const std::string& s
     fs::path file = artifacts / (number + stage + ".png");
     shell("xwd -root -silent -display " + quoted(display()) + " | convert xwd:- " +
           quoted("png:" + file.string()));
+}
+
+const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text) {
+    for (const WindowControl& c : window)
+        if (c.text == text || (c.role == "text" && c.text.find(text) != std::string::npos)) return &c;
+    return nullptr;
+}
+
+void expect_steps_can_be_repeated(const std::vector<WindowControl>& window) {
+    for (const auto& [caption, enabled] : std::vector<std::pair<std::string, bool>>{
+             {"Güncelleme Başla", false}, {"SQL Çalıştır", true}, {"Dosyaları İndir", true}}) {
+        const WindowControl* button = control(window, caption);
+        ASSERT_NE(button, nullptr) << caption;
+        EXPECT_TRUE(button->shown) << caption;
+        EXPECT_EQ(button->enabled, enabled) << caption;
+    }
 }
 
 UpdaterRun::UpdaterRun(const fs::path& site, const fs::path& artifacts,

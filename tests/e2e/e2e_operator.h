@@ -59,6 +59,13 @@ struct WindowControl {
 // The step buttons of the unlocked window.
 enum class StepButton { Start, Database, Packages };
 
+// The control of the window showing exactly `text`, or the log (a text
+// control) holding it.
+const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text);
+// After a step stopped on an error the window stays with the two later step
+// buttons enabled, so the operator can run them again by hand.
+void expect_steps_can_be_repeated(const std::vector<WindowControl>& window);
+
 class UpdaterRun {
 public:
     // Starts the updater with `site` as its working directory. With

@@ -31,6 +31,11 @@ inline const std::vector<std::string> kLibraries = {
     "fbclient.dll", "gds32.dll",      "libcrypto-1_1.dll", "libeay32.dll", "libmysql.dll",
     "libssh2.dll",  "libssl-1_1.dll", "midas.dll",         "ssleay.dll",   "ssleay32.dll"};
 
+// What the upgrade creates, counted in the system tables, and the log line it ends with.
+inline const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
+                                          "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
+inline const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
+
 // Where the site's programs run and how the tests reach them: natively, or as
 // Windows programs under Wine (see wine_operator.h).
 class ProgramHost {
@@ -115,6 +120,8 @@ public:
     bool exists(const std::string& relative) const;
     // The single value a query returns, read with isql ("<null>" for null).
     std::string scalar(const std::string& sql);
+    // The database's year marker.
+    std::string upgrade_year() { return scalar("select yil from firmabilgi;"); }
 
 private:
     const ProgramHost& FHost;

@@ -21,9 +21,6 @@ fs::path artifacts() {
     return dir;
 }
 
-const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
-                                   "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
-
 // What the tests build around one run (e2e_site.h), and how the product is
 // seen started again on Linux.
 struct Scenario : UpdateScenario {
@@ -54,36 +51,10 @@ struct Scenario : UpdateScenario {
     }
 };
 
-// The control of the window showing exactly `text`, or the log (a text
-// control) holding it.
-const WindowControl* control(const std::vector<WindowControl>& window, const std::string& text) {
-    for (const WindowControl& c : window)
-        if (c.text == text || (c.role == "text" && c.text.find(text) != std::string::npos)) return &c;
-    return nullptr;
-}
-
-// After a step stopped on an error the window stays with the two later step
-// buttons enabled, so the operator can run them again by hand.
-void expect_steps_can_be_repeated(const std::vector<WindowControl>& window) {
-    for (const auto& [caption, enabled] : std::vector<std::pair<std::string, bool>>{
-             {"Güncelleme Başla", false}, {"SQL Çalıştır", true}, {"Dosyaları İndir", true}}) {
-        const WindowControl* button = control(window, caption);
-        ASSERT_NE(button, nullptr) << caption;
-        EXPECT_TRUE(button->shown) << caption;
-        EXPECT_EQ(button->enabled, enabled) << caption;
-    }
-}
-
-const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
-
-std::string upgrade_year(Site& site) {
-    return site.scalar("select yil from firmabilgi;");
-}
-
 TEST(Update, NormalUpdate) {
     Scenario s("normal");
     s.site.write_settings({});
-    ASSERT_NE(upgrade_year(s.site), "2027");
+    ASSERT_NE(s.site.upgrade_year(), "2027");
     fs::create_directories(s.site.update_dir());
     write_file((s.site.update_dir() / "eski.rar").string(), "left by an earlier run");
     std::map<std::string, uint32_t> running = s.site.start_programs();
@@ -94,7 +65,7 @@ TEST(Update, NormalUpdate) {
     run.click(StepButton::Start);
     EXPECT_EQ(run.wait_exit(120s), 0);
 
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     EXPECT_EQ(s.site.scalar(kUpgradeTables), "5");
     EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1");
 
@@ -125,7 +96,7 @@ TEST(Update, SecondRun) {
         first.click(StepButton::Start);
         ASSERT_EQ(first.wait_exit(120s), 0);
     }
-    ASSERT_EQ(upgrade_year(s.site), "2027");
+    ASSERT_EQ(s.site.upgrade_year(), "2027");
     // The next release day: the product runs again, a settings file is back.
     write_file((s.site.dir() / "menu.txt").string(), "ayar\n");
     fs::remove(s.site.dir() / "kuvento.exe"); // still running from the first run
@@ -178,7 +149,7 @@ TEST(Update, DatabaseUnreachable) {
     // the end: the updater ends once the box is closed.
     EXPECT_EQ(run.wait_exit(30s), 0);
 
-    EXPECT_NE(upgrade_year(s.site), "2027");
+    EXPECT_NE(s.site.upgrade_year(), "2027");
     s.expect_release_installed();
     s.expect_restarted(logged);
 }
@@ -205,7 +176,7 @@ TEST(Update, MobilePackageMissing) {
     EXPECT_NE(control(window, "Mobil ve Yedekleme Indiriliyor.."), nullptr)
         << "the status line of the failed phase";
 
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     s.expect_program_replaced("kuvento.rar", "kuvento.exe");
     for (const char* name : {"telvano.exe", "kvbck.exe", "dorvika.exe"}) {
         s.expect_program_kept(name);
@@ -280,7 +251,7 @@ TEST(Update, Windows1254Settings) {
     EXPECT_TRUE(path->shown);
     run.click(StepButton::Start);
     EXPECT_EQ(run.wait_exit(120s), 0);
-    EXPECT_EQ(upgrade_year(s.site), "2027");
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
     s.expect_downloads({"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar", "dll.rar"});
     s.expect_release_installed();
     s.expect_restarted(logged);

@@ -56,7 +56,8 @@ void require_wine_peers() {
     const char* prefix = std::getenv("WINEPREFIX");
     if (!prefix || !fs::exists(fs::path(prefix) / "system.reg"))
         throw std::runtime_error("WINEPREFIX does not name a prepared Wine prefix (scripts/test makes one)");
-    for (const char* file : {KV_WINE_UPDATER, KV_WINE_PROBE, KV_WINE_STAND_IN, KV_WINE_7Z_DLL, KV_WINE_FB_BRIDGE})
+    for (const char* file :
+         {KV_WINE_UPDATER, KV_WINE_PROBE, KV_WINE_STAND_IN, KV_WINE_7Z_DLL, KV_WINE_FB_BRIDGE, KV_WINE_FB_FRONT})
         if (!fs::exists(file)) throw std::runtime_error(std::string(file) + " is missing (the win64 build makes it)");
 }
 
@@ -91,14 +92,15 @@ void WineHost::terminate(uint32_t pid, const std::string& name) const {
 
 std::string WineHost::release_library(const std::string& name) const {
     if (name != "fbclient.dll" && name != "gds32.dll") return ProgramHost::release_library(name);
-    return read_file(KV_WINE_FB_BRIDGE) + "\nkv-e2e 2027 library " + name + "\n";
+    return read_file(KV_WINE_FB_FRONT) + "\nkv-e2e 2027 library " + name + "\n";
 }
 
 void WineHost::install_updater(const fs::path& site) const {
     const auto replace = fs::copy_options::overwrite_existing;
     fs::copy_file(KV_WINE_UPDATER, site / "KVUpdate.exe", replace);
     fs::copy_file(KV_WINE_7Z_DLL, site / "7z.dll", replace);
-    if (!fs::exists(site / "fbclient.dll")) fs::copy_file(KV_WINE_FB_BRIDGE, site / "fbclient.dll");
+    fs::copy_file(KV_WINE_FB_BRIDGE, site / "fbbridge.dll", replace);
+    if (!fs::exists(site / "fbclient.dll")) fs::copy_file(KV_WINE_FB_FRONT, site / "fbclient.dll");
 }
 
 const WineHost& wine_host() {
@@ -115,13 +117,6 @@ std::vector<WineProcess> wine_processes() {
             out.push_back({static_cast<uint32_t>(std::stoul(f[1])), f[2], std::stoull(f[3])});
     }
     return out;
-}
-
-std::string wine_error_text(unsigned code) {
-    std::string text = probe("error-text " + std::to_string(code));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text + ".";
 }
 
 // One reading of every visible window and its controls.

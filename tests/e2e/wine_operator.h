@@ -1,7 +1,8 @@
 // The end-to-end runs of the Windows build under Wine: the site's programs
 // are the Windows stand-in, the updater is the win64 KVUpdate.exe placed in
 // the site folder beside 7-Zip's Windows library and the Firebird client
-// bridge (as fbclient.dll), and the operator works the real window through
+// (the bridge as fbbridge.dll behind its PE front as fbclient.dll, so the
+// file is held while loaded, as on Windows), and the operator works the real window through
 // probe.exe, a Windows program in the same Wine server that lists windows,
 // clicks, types and lists or ends processes. Wine runs in the Turkish locale
 // (code page 1254) in the prefix that WINEPREFIX names, on the X server of
@@ -35,12 +36,13 @@ public:
     bool running(uint32_t pid, const std::string& name) const override;
     void terminate(uint32_t pid, const std::string& name) const override;
     // The updater loads the program folder's fbclient.dll (or gds32.dll), so
-    // the release's must work too: the bridge with a release mark appended,
-    // which Wine still loads.
+    // the release's must work too: the bridge's PE front with a release mark
+    // appended, which Wine still loads.
     std::string release_library(const std::string& name) const override;
     // 7-Zip's Windows library has them: the release is compressed.
     bool decodes_compressed() const override { return true; }
-    // Puts the updater, 7z.dll and the bridge as the site's fbclient.dll into the site folder.
+    // Puts the updater, 7z.dll and the bridge into the site folder, and the
+    // bridge's front as its fbclient.dll unless the site has one.
     void install_updater(const std::filesystem::path& site) const;
 };
 const WineHost& wine_host();
@@ -52,9 +54,6 @@ struct WineProcess {
     unsigned long long created = 0; // ordering only
 };
 std::vector<WineProcess> wine_processes();
-// The system's text for a Windows error code in Wine's locale, as the updater
-// shows it in a box (with the full stop the box adds).
-std::string wine_error_text(unsigned code);
 
 // The updater under Wine, driven as UpdaterRun drives the Linux one.
 class WineUpdaterRun {

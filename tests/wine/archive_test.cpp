@@ -48,6 +48,13 @@ std::string read(const fs::path& file) {
     return s.str();
 }
 
+Rar5Item compressed(const std::string& path, const std::string& data, bool bad_crc = false) {
+    Rar5Item item{path, data};
+    item.compressed = true;
+    item.bad_crc = bad_crc;
+    return item;
+}
+
 // Text with long runs, so the encoder's matches are used as well as its literals.
 std::string sample(size_t lines) {
     std::string s;
@@ -59,12 +66,12 @@ std::string sample(size_t lines) {
 TEST(WineArchive, CompressedItemsExtractByteForByte) {
     test::ScratchDir dir("wine-archive");
     const std::vector<Rar5Item> items = {
-        {"kuvento.exe", sample(4000), false, 0, false, true},
+        compressed("kuvento.exe", sample(4000)),
         {"Rapor", "", true},
-        {"Rapor/Fatura İçerik.fr3", sample(3), false, 0, false, true},
-        {"bos.txt", "", false, 0, false, true},
+        compressed("Rapor/Fatura İçerik.fr3", sample(3)),
+        compressed("bos.txt", ""),
         {"stored.txt", "stored beside compressed"},
-        {"tek.bin", std::string(5000, '\x7f'), false, 0, false, true},
+        compressed("tek.bin", std::string(5000, '\x7f')),
     };
     const std::string bytes = test::rar5_archive(items);
     ASSERT_LT(bytes.size(), sample(4000).size()) << "the data was not compressed";
@@ -85,12 +92,12 @@ TEST(WineArchive, DamageInCompressedDataFailsTheItem) {
     test::ScratchDir dir("wine-archive-damaged");
     const std::string data = sample(200);
     const std::string packed = test::rar5_compress(data);
-    const std::string good = test::rar5_archive({{"veri.txt", data, false, 0, false, true}});
+    const std::string good = test::rar5_archive({compressed("veri.txt", data)});
     // A flipped bit in the middle of the codes decodes to other bytes.
     std::string flipped = good;
     flipped[good.find(packed) + packed.size() / 2] ^= 0x10;
     const std::map<std::string, std::string> cases = {
-        {"wrong CRC", test::rar5_archive({{"veri.txt", data, false, 0, true, true}})},
+        {"wrong CRC", test::rar5_archive({compressed("veri.txt", data, true)})},
         {"flipped bit", flipped},
     };
     for (const auto& [name, bytes] : cases) {

@@ -8,8 +8,6 @@
 //                              literal text or one of {Enter} {Tab} {Esc} {Backspace}
 //   probe processes            every process of the Wine server, oldest first
 //   probe terminate PID NAME   ends the process PID if its program file is NAME
-//   probe error-text CODE      the system's text for an error code, without
-//                              the line break and full stop at its end
 // Output is UTF-8, one line per window or process, tab-separated:
 //   window HWND CLASS TITLE
 //   control HWND PARENT CLASS TEXT VISIBLE ENABLED X,Y   (X,Y: screen centre)
@@ -191,23 +189,9 @@ int terminate(const wchar_t* pid_text, const std::wstring& name) {
     return 0;
 }
 
-int error_text(const wchar_t* code_text) {
-    wchar_t* buf = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, std::wcstoul(code_text, nullptr, 10), 0, reinterpret_cast<wchar_t*>(&buf),
-                             0, nullptr);
-    std::wstring s = n ? std::wstring(buf, n) : std::wstring();
-    if (buf) LocalFree(buf);
-    while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n' || s.back() == L' ' || s.back() == L'.'))
-        s.pop_back();
-    std::printf("%s\n", utf8(s).c_str());
-    return n ? 0 : 1;
-}
-
 int usage() {
     std::fprintf(stderr, "usage: probe list | click HWND | close HWND | keys HWND ITEM... | processes | "
-                         "terminate PID NAME | error-text CODE\n");
+                         "terminate PID NAME\n");
     return 2;
 }
 
@@ -223,7 +207,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (cmd == L"processes" && argc == 2) return list_processes();
     if (cmd == L"terminate" && argc == 4) return terminate(argv[2], argv[3]);
-    if (cmd == L"error-text" && argc == 3) return error_text(argv[2]);
     if (argc < 3) return usage();
     HWND h = parse_hwnd(argv[2]);
     if (cmd == L"click" && argc == 3) return PostMessageW(h, BM_CLICK, 0, 0) ? 0 : 1;

@@ -63,7 +63,8 @@ static locale_t c_locale;
     X(ISC_LONG, isc_vax_integer, (const char *, short))                                                      \
     X(void, isc_get_client_version, (char *))                                                                \
     X(int, isc_get_client_major_version, (void))                                                             \
-    X(int, isc_get_client_minor_version, (void))
+    X(int, isc_get_client_minor_version, (void))                                                             \
+    X(int, fb_shutdown, (unsigned int, int))
 CLIENT_CALLS(ENTRY)
 
 /* Loads the Linux client and resolves every call; a missing one fails the
@@ -233,3 +234,4 @@ FORWARD(ISC_LONG, fbb_vax_integer, isc_vax_integer, (const char *p, short len), 
 FORWARD_VOID(fbb_get_client_version, isc_get_client_version, (char *buf), (buf))
 FORWARD(int, fbb_get_client_major_version, isc_get_client_major_version, (void), ())
 FORWARD(int, fbb_get_client_minor_version, isc_get_client_minor_version, (void), ())
+FORWARD(int, fbb_shutdown, fb_shutdown, (unsigned int timeout, int reason), (timeout, reason))
