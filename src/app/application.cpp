@@ -97,10 +97,13 @@ void TApplication::HandleException(std::exception_ptr error) {
 }
 
 void TApplication::ShowException(const std::string& message) {
-    FBackend.message_box(FTitle, error_box_text(message), window::BoxIcon::Error);
+    const std::string text = error_box_text(message);
+    Log.ErrorBox(text);
+    FBackend.message_box(FTitle, text, window::BoxIcon::Error);
 }
 
 void TApplication::ShowMessage(const std::string& text) {
+    Log.Notice(text);
     FBackend.message_box(FTitle, text, window::BoxIcon::None);
 }
 

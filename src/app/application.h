@@ -3,6 +3,7 @@
 // escapes an event handler.
 #pragma once
 
+#include "app/run_log.h"
 #include "platform/window/backend.h"
 
 #include <exception>
@@ -57,6 +58,10 @@ public:
     void ShowMessage(const std::string& text);
 
     window::Backend& Backend() const noexcept { return FBackend; }
+
+    // The record of this run; the program entry opens it, so a window built
+    // by kvtool or a test writes nothing unless asked to.
+    TRunLog Log;
 
 private:
     void adopt(std::unique_ptr<window::Form> form);

@@ -37,7 +37,8 @@ TForm1::TForm1(TApplication& application, TForm1Config config)
       Label27(*this, "Label27", ControlKind::Label, &Panel1),
       Label4(*this, "Label4", ControlKind::Label, &Panel1),
       Button4(*this, "Button4", ControlKind::Button, &Panel1),
-      Memo1(*this, "Memo1", ControlKind::Memo, &Panel1) {
+      Memo1(*this, "Memo1", ControlKind::Memo, &Panel1),
+      OnProgramStopped([this](std::string_view name, uint32_t pid) { Log().ProgramStopped(name, pid); }) {
     caption = "KV Update 2027";
     client_width = 258;
     client_height = 529;
@@ -125,7 +126,11 @@ void TForm1::FormCreate(TObject*) {
     const std::string ini_name = os::current_directory() + "\\kvayarlar.ini";
     FIni = std::make_unique<TIniFile>(ini_name);
     if (!os::directory_exists(FSettings.UpdateFolder)) os::create_directory(FSettings.UpdateFolder);
-    if (!os::file_exists(ini_name)) {
+    // A settings file is a few hundred bytes. One that is no regular file (a
+    // link to a device, a pipe) or is far larger is not read at all: reading
+    // it could block start-up or exhaust the memory.
+    const std::optional<uint64_t> ini_size = os::regular_file_size(ini_name);
+    if (!ini_size || *ini_size > kMaxSettingsFileBytes) {
         FIni.reset();
         ShowNotice("Ayar dosyası okunamadı.");
         Button4.SetEnabled(false);
@@ -149,12 +154,22 @@ void TForm1::FormCreate(TObject*) {
         [&] {
             FIni->UpdateFile();
             FIni.reset();
+            log_settings();
             ibdb1.SetDatabase(FSettings.DatabasePath);
             ibdb1.SetServer(FSettings.ServerAddress);
             Label1.SetCaption(FSettings.UpdateBaseUrl);
             Label2.SetCaption(FSettings.ServerAddress);
             Label3.SetCaption(FSettings.ApplicationPath);
         });
+}
+
+void TForm1::log_settings() {
+    Log().Setting("UpdateBaseUrl", FSettings.UpdateBaseUrl);
+    Log().Setting("ServerAddress", FSettings.ServerAddress);
+    Log().Setting("ApplicationPath", FSettings.ApplicationPath);
+    Log().Setting("DatabasePath", FSettings.DatabasePath);
+    Log().Setting("ReportPath", FSettings.ReportPath);
+    Log().Setting("UpdateFolder", FSettings.UpdateFolder);
 }
 
 void TForm1::FormShow(TObject*) {
@@ -181,7 +196,18 @@ void TForm1::Abort() {
 void TForm1::StepButtonClick(void (TForm1::*handler)(TObject*), window::Control& button) {
     if (FStepRunning) return;
     FStepRunning = true;
-    in_any_case([&] { (this->*handler)(&button); }, [&] { FStepRunning = false; });
+    Log().ButtonPressed(button.Caption());
+    in_any_case(
+        [&] {
+            try {
+                (this->*handler)(&button);
+            } catch (...) {
+                Log().StepEnded(button.Caption(), std::current_exception());
+                throw;
+            }
+            Log().StepEnded(button.Caption(), nullptr);
+        },
+        [&] { FStepRunning = false; });
 }
 
 } // namespace kv

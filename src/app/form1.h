@@ -12,9 +12,12 @@
 #include "db/script.h"
 #include "http/net_http.h"
 #include "platform/window/backend.h"
+#include "release/verification.h"
+#include "workflow/task_killer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,12 +28,17 @@ class TIniFile;
 // The access code that unlocks the update panel.
 inline constexpr const char* kAccessCode = "7";
 
+// The largest settings file start-up reads; a larger one counts as unreadable.
+inline constexpr uint64_t kMaxSettingsFileBytes = 1048576;
+
 // What a test may choose when it builds the window; the product uses the
 // defaults. An empty library name leaves the component's built-in choice.
 struct TForm1Config {
     std::string PackageHost = KV_PACKAGE_HOST; // host[:port] of the package server
     std::string DbClientLibrary;
     std::string ArchiveLibrary;
+    // PEM text of the release public key; empty: releases are not verified.
+    std::string ReleasePublicKey = std::string(release::built_in_public_key());
 };
 
 // The six texts read at start-up and read-only afterwards.
@@ -98,11 +106,25 @@ public:
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
     void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
 
+    // Signed releases, when the window has a release key (otherwise both do
+    // nothing). FetchRelease fetches and verifies the release's manifest
+    // before the package step touches anything; CheckDownload checks the
+    // file of a finished download against it before the file takes its name.
+    // Both raise release::EReleaseError.
+    void FetchRelease();
+    void CheckDownload(const std::string& url, const std::string& dosya);
+
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
     // View operations: the only way the workflow reaches the operator.
-    void SetStatusText(const std::string& text) { Label4.SetCaption(text); }
-    void AddLogLine(const std::string& line) { Memo1.AddLine(line); }
+    void SetStatusText(const std::string& text) {
+        Log().Status(text);
+        Label4.SetCaption(text);
+    }
+    void AddLogLine(const std::string& line) {
+        Log().LogLine(line);
+        Memo1.AddLine(line);
+    }
     void SetProgressMax(int32_t max) { ProgressBar.SetMax(max); }
     void SetProgressPosition(int32_t position) { ProgressBar.SetPosition(position); }
     int32_t ProgressPosition() const noexcept { return ProgressBar.Position(); }
@@ -117,11 +139,19 @@ public:
     void Terminate() { Application.Terminate(); }
     [[noreturn]] void Abort();
 
+    // Where the steps report what the window does not show.
+    TRunLog& Log() noexcept { return Application.Log; }
+    // Given to KillProcessByName: records each program the steps stop.
+    const TerminatedEvent OnProgramStopped;
+
     // True while a step started by the operator runs.
     bool StepRunning() const noexcept { return FStepRunning; }
 
 private:
     void arrange_panel();
+    // The six settings into the run log (there is no password among them).
+    void log_settings();
+    void log_year_marker_after();
     // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
     void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a
@@ -131,6 +161,8 @@ private:
 
     SiteSettings FSettings;
     bool FStepRunning = false;
+    // The release whose manifest the running package step verified.
+    std::optional<release::Release> FRelease;
 };
 
 } // namespace kv

@@ -95,8 +95,10 @@ ResolvedName resolve(std::string_view name, const ResolvedName& base, bool windo
         append_parts(all, name.substr(2), windows_names);
         const size_t n = std::min<size_t>(2, all.parts.size());
         r.root = "\\\\";
-        for (size_t i = 0; i < n; ++i)
-            r.root += (i ? "\\" : "") + utf16_to_utf8(all.parts[i]);
+        for (size_t i = 0; i < n; ++i) {
+            if (i) r.root += '\\';
+            r.root += utf16_to_utf8(all.parts[i]);
+        }
         r.parts.assign(all.parts.begin() + n, all.parts.end());
         return r;
     } else if (!name.empty() && is_separator(name[0])) {

@@ -26,6 +26,11 @@ std::string current_directory();
 // Existence tests follow links to their targets.
 bool file_exists(std::string_view path);      // names something that is not a folder
 bool directory_exists(std::string_view path); // names a folder
+// The size of the regular file the path names (links followed); nullopt
+// when it names nothing, a folder, a device, a pipe or anything else.
+std::optional<uint64_t> regular_file_size(std::string_view path);
+// Whether the path itself is a symbolic link, junction or other reparse point.
+bool is_link(std::string_view path);
 
 bool create_directory(std::string_view path); // one level
 bool remove_directory(std::string_view path); // an empty folder, or a link to a folder (the link)

@@ -25,8 +25,10 @@ public:
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    // Loads `name` as the platform's loader finds it (Windows: LoadLibraryW;
-    // Linux: dlopen, a bare name searched as the system loader does).
+    // Loads `name` (Linux: dlopen, a bare name searched as the system loader
+    // does. Windows: a bare name from the program's folder or the system
+    // folder only, never the current folder or PATH; a name with a folder
+    // from exactly there, a relative one taken from the current folder).
     // false on failure, with error() holding the loader's text.
     bool load(std::string_view name);
     // Linux: a bare name is looked for in the program's own folder first, then

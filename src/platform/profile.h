@@ -21,6 +21,22 @@ namespace kv::os {
 std::string read_profile_string(std::string_view path, std::string_view section, std::string_view key,
                                 std::string_view default_value);
 
+// One profile file for several reads, by the rules above. Linux reads the
+// file at the first read and answers every read from that text; Windows asks
+// the system's reader each time. Nothing is read before the first read.
+class ProfileFile {
+public:
+    explicit ProfileFile(std::string path) : FPath(std::move(path)) {}
+    std::string read_string(std::string_view section, std::string_view key, std::string_view default_value);
+
+private:
+    std::string FPath;
+#ifndef _WIN32
+    bool FLoaded = false;
+    std::u16string FText;
+#endif
+};
+
 // Has the system write back its cached copy of the profile file, if any;
 // creates nothing. Linux keeps no cache: nothing to do.
 void flush_profile(std::string_view path);

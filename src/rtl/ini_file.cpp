@@ -5,9 +5,8 @@
 
 namespace kv {
 
-std::string TIniFile::ReadString(std::string_view Section, std::string_view Ident,
-                                 std::string_view Default) const {
-    return os::read_profile_string(FFileName, Section, Ident, Default);
+std::string TIniFile::ReadString(std::string_view Section, std::string_view Ident, std::string_view Default) {
+    return FFile.read_string(Section, Ident, Default);
 }
 
 void TIniFile::UpdateFile() {

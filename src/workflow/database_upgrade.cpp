@@ -24,13 +24,30 @@ void TForm1::setup_database_components() {
     ScriptRunner.SetTransaction(&ibt1);
 }
 
+// Reads the marker once more for the run log, on the step's own connection
+// and query, before the hand-over closes them. Whatever this meets stays in
+// the log: the step's outcome is already decided.
+void TForm1::log_year_marker_after() {
+    if (!Log().IsOpen() || !ibdb1.Connected()) return;
+    try {
+        uq1.Close();
+        uq1.SetSQL("Select yil from firmabilgi");
+        uq1.Open();
+        Log().YearMarker("after the database step", uq1.FieldByName("yil").AsVariant());
+    } catch (...) {
+        Log().YearMarkerUnread("after the database step", innermost_message(std::current_exception()));
+    }
+}
+
 void TForm1::Button3Click(TObject*) {
     in_any_case(
         [&] {
             ibdb1.Open();
             uq1.SetSQL("Select yil from firmabilgi");
             uq1.Open(); // starts ibt1, which stays active
-            if (uq1.FieldByName("yil").AsVariant() == 2027) {
+            const Variant marker = uq1.FieldByName("yil").AsVariant();
+            Log().YearMarker("before the database step", marker);
+            if (marker == 2027) {
                 ShowNotice("2027 güncellemesi yapılmış. işlem iptal edilecek");
                 Abort();
             }
@@ -49,6 +66,7 @@ void TForm1::Button3Click(TObject*) {
             }
         },
         [&] {
+            log_year_marker_after();
             ibdb1.Close();
             Button5.SetEnabled(true);
             Button5Click(this);

@@ -36,13 +36,26 @@ void TForm1::Button5Click(TObject*) {
     // A package whose download failed is left alone (see above).
     auto unpack = [&](const Stages& fetched, const char* name, const std::string& target) {
         if (fetched.failed()) return;
-        Arch->OpenFile(package(name));
-        Arch->ExtractTo(target);
+        try {
+            Arch->OpenFile(package(name));
+            Arch->ExtractTo(target);
+        } catch (...) {
+            Log().Extraction(package(name), target, *Arch, std::current_exception());
+            throw;
+        }
+        Log().Extraction(package(name), target, *Arch, nullptr);
     };
-    // Copy results are not looked at: a missing source or a busy target is passed over.
+    // Copy results are not looked at: a missing source or a busy target is
+    // passed over, in the window; the run log keeps why.
     auto put_in_place = [&](const std::string& folder, const char* name) {
-        os::copy_file(folder + "\\" + name, work + "\\" + name);
+        const std::string target = work + "\\" + name;
+        const FileFacts before = file_facts(target);
+        const bool copied = os::copy_file(folder + "\\" + name, target);
+        Log().PutInPlace(target, before, copied ? std::nullopt : std::optional<uint32_t>(os::last_error()));
     };
+
+    // With a release key: the release's manifest, verified before anything is touched.
+    FetchRelease();
 
     // 1. Folder reset.
     in_any_case([&] { DeleteDirectory(update); },
@@ -71,7 +84,7 @@ void TForm1::Button5Click(TObject*) {
             Stages copy;
             copy.then([&] {
                 SetStatusText("Kuvento Kopyalanıyor");
-                KillProcessByName("kuvento.exe");
+                KillProcessByName("kuvento.exe", OnProgramStopped);
                 ProcessMessages();
             });
             copy.then_in_any_case([&] { put_in_place(update, "kuvento.exe"); });
@@ -96,8 +109,8 @@ void TForm1::Button5Click(TObject*) {
             copy.then([&] {
                 SetStatusText("Mobil ve Yedekleme Kopyalanıyor");
                 ProcessMessages();
-                KillProcessByName("telvano.exe");
-                KillProcessByName("kvbck.exe");
+                KillProcessByName("telvano.exe", OnProgramStopped);
+                KillProcessByName("kvbck.exe", OnProgramStopped);
             });
             copy.then_in_any_case([&] {
                 put_in_place(update, "telvano.exe");
@@ -145,7 +158,7 @@ void TForm1::Button5Click(TObject*) {
             place.then([&] { unpack(s, "dorvika.rar", update); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
-                KillProcessByName("dorvika.exe");
+                KillProcessByName("dorvika.exe", OnProgramStopped);
                 SetStatusText("Yazdırma Kopyalanıyor");
                 ProcessMessages();
                 Arch->Close();
@@ -187,8 +200,8 @@ void TForm1::Button5Click(TObject*) {
             SetStatusText("İndirmeler Tamamlandı");
             ProcessMessages();
             Button4.SetEnabled(true);
-            os::start_program(work + "\\kuventoCMX.exe");
-            os::start_program(work + "\\kuvento.exe");
+            for (const char* program : {"\\kuventoCMX.exe", "\\kuvento.exe"})
+                Log().ProgramStarted(work + program, os::start_program(work + program));
         },
         [&] { Terminate(); });
 }

@@ -17,9 +17,9 @@ constexpr const char* kSettingsFiles[] = {"\\baglanti.txt", "\\instagram.txt", "
 
 void TForm1::Button4Click(TObject*) {
     in_any_case(
-        [] {
+        [this] {
             for (const char* program : kPrograms)
-                KillProcessByName(program);
+                KillProcessByName(program, OnProgramStopped);
             // A file that is missing, read-only or still held stays; nobody is told.
             for (const char* file : kSettingsFiles)
                 os::delete_file(os::current_directory() + file);

@@ -21,7 +21,7 @@ bool ProcessNameMatches(std::string_view ExeFile, std::string_view ExeFileName) 
     return same_text_ascii_fold(part, ExeFileName) || same_text_ascii_fold(ExeFile, ExeFileName);
 }
 
-int KillProcessByName(std::string_view ExeFileName) {
+int KillProcessByName(std::string_view ExeFileName, const TerminatedEvent& OnTerminated) {
     int result = 0;
     bool terminated = false;
     auto processes = os::list_processes();
@@ -33,6 +33,7 @@ int KillProcessByName(std::string_view ExeFileName) {
             result = 1;
             terminated = true;
             ended.push_back(p.id);
+            if (OnTerminated) OnTerminated(p.exe_file, p.id);
         }
     }
     // Termination takes effect asynchronously, and the callers replace the

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace kv {
@@ -17,7 +19,10 @@ inline constexpr std::chrono::milliseconds TerminationWait{5000};
 // until the terminated processes are gone (at most TerminationWait), then
 // pauses 30 ms and has the taskbar's notification area repainted, so the
 // program's file can be replaced when it returns. Never throws.
-int KillProcessByName(std::string_view ExeFileName);
+// `OnTerminated`, when given, hears of each process terminated (its program
+// file name as listed, and its id).
+using TerminatedEvent = std::function<void(std::string_view ExeFile, uint32_t ProcessId)>;
+int KillProcessByName(std::string_view ExeFileName, const TerminatedEvent& OnTerminated = {});
 
 // The matching rule on its own: `ExeFile` is a process's program file name
 // as the system lists it; its part after the last "\" or ":" or the whole

@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/form1.h"
+#include "platform/files.h"
 #include "platform/window/scripted/scripted_backend.h"
 
 #include <atomic>
@@ -58,9 +59,11 @@ inline TForm1Config test_config() {
 }
 
 // Initialize, CreateForm (which runs FormCreate), then the first thing Run
-// does: show the window.
+// does: show the window. With `run_log` the run log is opened first, in the
+// working directory, as the program entry opens it.
 struct Updater {
-    explicit Updater(TForm1Config config = test_config()) {
+    explicit Updater(TForm1Config config = test_config(), bool run_log = false) {
+        if (run_log) app.Log.Open(os::current_directory() + "\\KVUpdate.log", KV_VERSION);
         app.Initialize();
         app.MainFormOnTaskBar = true;
         app.CreateForm(form, std::move(config));

@@ -234,8 +234,26 @@ void UpdaterRun::unlock() {
     xdotool("key BackSpace");
     xdotool("type --delay 50 " + quoted(kAccessCode));
     xdotool("key Return");
-    std::this_thread::sleep_for(500ms);
-    screenshot("unlocked");
+    // A click lands only once the panel is up, and a busy machine can take
+    // long to deliver the keys: wait for the start button to be shown.
+    // (The window may reach the accessibility service after the screen.)
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    for (;;) {
+        std::vector<WindowControl> window;
+        try {
+            window = read_window();
+        } catch (const std::runtime_error&) {
+        }
+        for (const WindowControl& c : window)
+            if (c.role == "push button" && c.text == "Güncelleme Başla" && c.shown) {
+                screenshot("unlocked");
+                return;
+            }
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    screenshot("still-locked");
+    throw std::runtime_error("the update panel did not appear after the access code");
 }
 
 void UpdaterRun::click(StepButton button) {

@@ -171,6 +171,16 @@ TEST(Update, SecondRun) {
     EXPECT_EQ(run.wait_exit(120s), 0);
 
     EXPECT_EQ(s.site.scalar("select count(*) from faturabilgi;"), "1") << "the upgrade ran again";
+    // The run log in the program folder holds both runs, each to its end.
+    const std::string record = s.site.read("KVUpdate.log");
+    EXPECT_EQ(record.find("year marker: before the database step: 2027"),
+              record.rfind("year marker: before the database step: 2027"));
+    for (const char* line :
+         {"year marker: before the database step: 2026", "year marker: before the database step: 2027",
+          "run ended: Güncelleme Başla: complete\r\n",
+          "notice: 2027 güncellemesi yapılmış. işlem iptal edilecek\r\n",
+          "run ended: Güncelleme Başla: ended by the silent abort\r\n"})
+        EXPECT_NE(record.find(line), std::string::npos) << line;
     EXPECT_FALSE(s.site.exists("menu.txt"));
     s.expect_release_installed();
     s.expect_restarted(logged);
@@ -213,11 +223,11 @@ TEST(Update, MobilePackageMissing) {
     UpdaterRun run(s.site.dir(), artifacts());
     run.unlock();
     run.click(StepButton::Start);
-    // The download's "404 Not Found" is followed by the archive error for the
-    // empty file it left, which takes its place.
+    // The download's status line is the error shown: the package it could
+    // not fetch is not opened.
     Box error = run.acknowledge_box(120s);
     EXPECT_EQ(error.caption, "kvupdate");
-    EXPECT_EQ(error.text, "Incorrect function.");
+    EXPECT_EQ(error.text, "HTTP/1.1 404 Not Found.");
     run.expect_open();
     std::vector<WindowControl> window = run.read_window();
     expect_steps_can_be_repeated(window);

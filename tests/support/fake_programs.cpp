@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -21,11 +22,16 @@ std::filesystem::path from_utf8(const std::string& s) {
 }
 
 ScratchDir::ScratchDir(const std::string& tag) {
+    // Process ids repeat across process namespaces (a test run in one of its
+    // own is always process 1 or 2), so the name also takes a random part,
+    // and a folder that exists already, another run's, is never taken over.
     static std::atomic<int> counter{0};
-    FPath = std::filesystem::temp_directory_path() /
-            ("kv-" + tag + "-" + std::to_string(os::current_process_id()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(FPath);
-    std::filesystem::create_directories(FPath);
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    do {
+        FPath = base / ("kv-" + tag + "-" + std::to_string(os::current_process_id()) + "-" +
+                        std::to_string(counter++) + "-" + std::to_string(random() % 1000000));
+    } while (!std::filesystem::create_directory(FPath));
 }
 
 ScratchDir::~ScratchDir() {

@@ -3,7 +3,8 @@
 # the Turkish locale: a WIN1254 database on the network server read with its
 # Turkish text intact, the same database opened by a Windows path alone (the
 # local attach of small sites, through the embedded engine), the bridge found
-# as gds32.dll when no fbclient.dll is there, and the server's own error text.
+# as gds32.dll when no fbclient.dll is there, the server's own error text, and
+# no client library taken from the current folder.
 #   bridge_test.sh KVTOOL BRIDGE
 set -uo pipefail
 kvtool=$1 bridge=$2
@@ -49,4 +50,12 @@ out=$(run_kvtool query --server localhost "$db" 'select * from yok')
 rm "$scratch/program/gds32.dll"
 out=$(run_kvtool query --server localhost "$db" 'select 1 from rdb$database')
 [[ $out == *'Cannot load client library'* ]] || fail "without the bridge: $out"
+
+# A client library in the folder the program is started from, when that is
+# not the program's own, is never loaded: only the program's folder and the
+# system folder are searched.
+mkdir "$scratch/elsewhere"
+cp "$bridge" "$scratch/elsewhere/fbclient.dll"
+out=$(cd "$scratch/elsewhere" && env -u LC_ALL LANG=tr_TR.UTF-8 "$wine64" ../program/kvtool.exe query --server localhost "$db" 'select 1 from rdb$database' </dev/null 2>&1)
+[[ $out == *'Cannot load client library'* ]] || fail "a library in the current folder was loaded: $out"
 echo "PASS: bridge"

@@ -56,6 +56,17 @@ bool directory_exists(std::string_view path) {
     return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::optional<uint64_t> regular_file_size(std::string_view path) {
+    struct stat st;
+    if (::stat(native_path(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool is_link(std::string_view path) {
+    struct stat st;
+    return ::lstat(native_path(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool create_directory(std::string_view path) {
     return ::mkdir(native_path(path).c_str(), 0777) == 0;
 }

@@ -5,8 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <signal.h>
 #include <string_view>
 #include <thread>
@@ -60,11 +59,21 @@ bool terminate_process(uint32_t id) {
 bool wait_process_end(uint32_t id, uint32_t timeout_ms) {
     // A zombie has released its program file and memory: only its exit
     // status waits for a parent that may never collect it.
+    // Read with the system calls: a process reaped between the open and the
+    // read fails the read (ESRCH), which a file stream would throw as an
+    // exception of its own. The state follows the name in parentheses, early
+    // in the line (a name is at most 15 bytes).
     auto ended = [&] {
-        std::ifstream in("/proc/" + std::to_string(id) + "/stat");
-        std::string all((std::istreambuf_iterator<char>(in)), {});
+        const std::string path = "/proc/" + std::to_string(id) + "/stat";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true;
+        char buf[512];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        if (n <= 0) return true;
+        const std::string_view all(buf, static_cast<size_t>(n));
         auto close = all.rfind(')');
-        return close == std::string::npos || close + 2 >= all.size() || all[close + 2] == 'Z' ||
+        return close == std::string_view::npos || close + 2 >= all.size() || all[close + 2] == 'Z' ||
                all[close + 2] == 'X';
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);

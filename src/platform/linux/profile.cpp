@@ -115,10 +115,25 @@ std::string finish(std::u16string_view v) {
     return utf16_to_utf8(v);
 }
 
+// The file's text; empty when it is missing or cannot be read.
+std::u16string load(const std::string& path) {
+    if (!file_exists(path)) return {};
+    std::ifstream in(native_path(path), std::ios::binary);
+    if (!in) return {};
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return {};
+    return decode(bytes);
+}
+
 } // namespace
 
 std::string read_profile_string(std::string_view path, std::string_view section, std::string_view key,
                                 std::string_view default_value) {
+    return ProfileFile(std::string(path)).read_string(section, key, default_value);
+}
+
+std::string ProfileFile::read_string(std::string_view section, std::string_view key,
+                                     std::string_view default_value) {
     auto fallback = [&] {
         std::u16string d = utf8_to_utf16(default_value);
         std::u16string_view v = d;
@@ -126,16 +141,13 @@ std::string read_profile_string(std::string_view path, std::string_view section,
             v.remove_suffix(1);
         return finish(v);
     };
-    if (!file_exists(path)) return fallback();
-    std::ifstream in(native_path(path), std::ios::binary);
-    if (!in) return fallback();
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return fallback();
-
-    const std::u16string text = decode(bytes);
+    if (!FLoaded) {
+        FText = load(FPath);
+        FLoaded = true;
+    }
     const std::u16string wanted_section = utf8_to_utf16(section);
     const std::u16string wanted_key = utf8_to_utf16(key);
-    std::u16string_view rest = text;
+    std::u16string_view rest = FText;
     bool in_section = false;
     while (!rest.empty()) {
         size_t eol = rest.find_first_of(u"\r\n");

@@ -41,6 +41,26 @@ bool directory_exists(std::string_view path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::optional<uint64_t> regular_file_size(std::string_view path) {
+    // Opened for its attributes only, so no sharing is in the way; a link is followed.
+    HANDLE h = CreateFileW(to_wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::optional<uint64_t> size;
+    FILE_STANDARD_INFO info;
+    if (GetFileType(h) == FILE_TYPE_DISK &&
+        GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info) && !info.Directory)
+        size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
+    CloseHandle(h);
+    return size;
+}
+
+bool is_link(std::string_view path) {
+    DWORD a = attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool create_directory(std::string_view path) {
     return CreateDirectoryW(to_wide(path).c_str(), nullptr);
 }

@@ -15,6 +15,11 @@ std::string read_profile_string(std::string_view path, std::string_view section,
     return from_wide(std::wstring_view(buf, n));
 }
 
+std::string ProfileFile::read_string(std::string_view section, std::string_view key,
+                                     std::string_view default_value) {
+    return read_profile_string(FPath, section, key, default_value);
+}
+
 void flush_profile(std::string_view path) {
     ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, to_wide(path).c_str());
 }
