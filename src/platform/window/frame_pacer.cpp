@@ -1,6 +1,8 @@
 // Frame pacing shared by the Win32 and Qt backends.
 #include "platform/window/frame_pacer.h"
 
+#include "platform/window/backend.h"
+
 #include <algorithm>
 
 namespace kv::window {
@@ -15,6 +17,10 @@ void FramePacer::draw(Control& c, State& s, Clock::time_point now) {
     s.held = false;
     s.drawn = now;
     FDraw(c);
+}
+
+bool FramePacer::paces(const Control& c) {
+    return c.Kind() == ControlKind::Label || c.Kind() == ControlKind::ProgressBar;
 }
 
 bool FramePacer::changed(Control& c) {
@@ -54,10 +60,15 @@ void FramePacer::draw_due() {
     }
 }
 
-void FramePacer::draw_held() {
+std::vector<Control*> FramePacer::draw_held() {
     const auto now = Clock::now();
+    std::vector<Control*> drawn;
     for (auto& [c, s] : FStates)
-        if (s.held) draw(*c, s, now);
+        if (s.held) {
+            draw(*c, s, now);
+            drawn.push_back(c);
+        }
+    return drawn;
 }
 
 } // namespace kv::window

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <vector>
 
 namespace kv::window {
 
@@ -31,6 +32,9 @@ public:
     void set_refresh_rate(double hertz);
     void set_frame(Clock::duration frame) { FFrame = frame; }
 
+    // The controls whose changes are paced: the progress bar and the labels.
+    static bool paces(const Control& c);
+
     // The control changed: drawn now when a frame has passed since its last
     // drawing, otherwise held. Returns whether it was drawn.
     bool changed(Control& c);
@@ -38,8 +42,9 @@ public:
     // The timer's call: draws the held controls whose frame is over and asks
     // to be called again for the others.
     void draw_due();
-    // Draws every held control now (the final state of a transfer).
-    void draw_held();
+    // Draws every held control now (the final state of a transfer) and
+    // returns them, for the backend to paint.
+    std::vector<Control*> draw_held();
 
 private:
     struct State {

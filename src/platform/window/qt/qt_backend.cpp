@@ -103,12 +103,8 @@ public:
         w->repaint();
     }
     void paint_held() override {
-        std::vector<QWidget*> held;
-        for (auto& [c, w] : FWidgets)
-            if (FPacer.holds(*c)) held.push_back(w);
-        FPacer.draw_held();
-        for (QWidget* w : held)
-            w->repaint();
+        for (Control* c : FPacer.draw_held())
+            if (QWidget* w = widget(*c)) w->repaint();
     }
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override {
         QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, qs(caption),
@@ -271,8 +267,7 @@ void QtBackend::create_window(Form& form) {
 void QtBackend::update(Control& c) {
     QWidget* w = widget(c);
     if (!w) return;
-    const bool paced = c.Kind() == ControlKind::Label || c.Kind() == ControlKind::ProgressBar;
-    if (paced && w->isEnabledTo(FWindow.get()) == c.Enabled() && w->isHidden() != c.Visible())
+    if (FramePacer::paces(c) && w->isEnabledTo(FWindow.get()) == c.Enabled() && w->isHidden() != c.Visible())
         FPacer.changed(c);
     else
         draw(c);

@@ -121,12 +121,8 @@ public:
         if (HWND h = handle(control)) RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     void paint_held() override {
-        std::vector<HWND> held;
-        for (auto& [c, h] : FHandles)
-            if (FPacer.holds(*c)) held.push_back(h);
-        FPacer.draw_held();
-        for (HWND h : held)
-            RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        for (Control* c : FPacer.draw_held())
+            if (HWND h = handle(*c)) RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override {
         UINT type = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND | (icon == BoxIcon::Error ? MB_ICONERROR : 0);
@@ -333,9 +329,8 @@ void Win32Backend::create_window(Form& form) {
 void Win32Backend::update(Control& c) {
     HWND h = handle(c);
     if (!h) return;
-    const bool paced = c.Kind() == ControlKind::Label || c.Kind() == ControlKind::ProgressBar;
     const bool shown = (GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (paced && (IsWindowEnabled(h) != FALSE) == c.Enabled() && shown == c.Visible())
+    if (FramePacer::paces(c) && (IsWindowEnabled(h) != FALSE) == c.Enabled() && shown == c.Visible())
         FPacer.changed(c);
     else
         draw(c);
