@@ -2,6 +2,7 @@
 // and the guard that keeps step buttons from starting a step inside a step.
 #include "app/form1.h"
 
+#include "app/update_folder.h"
 #include "platform/files.h"
 #include "rtl/exception.h"
 #include "rtl/in_any_case.h"
@@ -138,10 +139,13 @@ void TForm1::FormCreate(TObject*) {
             FSettings.ApplicationPath = FIni->ReadString("BAGLANTI", "UYGULAMA_ADRES", "");
             FSettings.DatabasePath = FIni->ReadString("BAGLANTI", "DB_ADRES", "");
             FSettings.ReportPath = FIni->ReadString("BAGLANTI", "RAPOR_ADRES", "");
-            // An empty value would put every later step at the drive's root,
-            // as would a root itself: the start-up default stays then.
+            // The package step empties this folder: an empty value, a root, the
+            // program folder or one holding the database or the reports keeps
+            // the start-up default instead.
             std::string update_folder = FIni->ReadString("BAGLANTI", "UPDATE_ADRES", "");
-            if (!names_drive_root(update_folder)) FSettings.UpdateFolder = std::move(update_folder);
+            if (update_folder_may_be_emptied(os::current_directory(), update_folder, FSettings.DatabasePath,
+                                             FSettings.ReportPath))
+                FSettings.UpdateFolder = std::move(update_folder);
         },
         [&] {
             FIni->UpdateFile();

@@ -12,10 +12,12 @@
 #include "db/script.h"
 #include "http/net_http.h"
 #include "platform/window/backend.h"
+#include "release/verification.h"
 #include "workflow/task_killer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,8 @@ struct TForm1Config {
     std::string PackageHost = KV_PACKAGE_HOST; // host[:port] of the package server
     std::string DbClientLibrary;
     std::string ArchiveLibrary;
+    // PEM text of the release public key; empty: releases are not verified.
+    std::string ReleasePublicKey = std::string(release::built_in_public_key());
 };
 
 // The six texts read at start-up and read-only afterwards.
@@ -89,13 +93,23 @@ public:
     void Button4Click(TObject* Sender);
     void Button3Click(TObject* Sender);
 
-    // Fetches url into the file dosya (created anew) through NetHTTP1, moving
-    // the progress display; the file is closed in every outcome and keeps
-    // what was written when the download fails.
+    // Fetches url into the file dosya through NetHTTP1, moving the progress
+    // display. The body is written to dosya + ".part" and replaces dosya only
+    // once whole; when the download fails, dosya is left as it was and the
+    // partial file is deleted. Throws the download's error, or EFCreateError
+    // when the partial file cannot be created or put in place.
     void DownloadFile(const std::string& url, const std::string& dosya);
     void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
     void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
+
+    // Signed releases, when the window has a release key (otherwise both do
+    // nothing). FetchRelease fetches and verifies the release's manifest
+    // before the package step touches anything; CheckDownload checks the
+    // file of a finished download against it before the file takes its name.
+    // Both raise release::EReleaseError.
+    void FetchRelease();
+    void CheckDownload(const std::string& url, const std::string& dosya);
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
 
@@ -113,6 +127,10 @@ public:
     int32_t ProgressPosition() const noexcept { return ProgressBar.Position(); }
     void RepaintProgressBar() { ProgressBar.Repaint(); }
     void SetProgressText(const std::string& text) { Label27.SetCaption(text); }
+    // The window draws the fast-changing bar and text at most once per
+    // display frame; this paints what it still holds, so that the end of a
+    // transfer shows even when the next phase runs without pumping events.
+    void PaintHeldChanges() { paint_held(); }
     void ShowNotice(const std::string& text) { Application.ShowMessage(text); }
     void ProcessMessages() { Application.ProcessMessages(); }
     void Terminate() { Application.Terminate(); }
@@ -140,6 +158,8 @@ private:
 
     SiteSettings FSettings;
     bool FStepRunning = false;
+    // The release whose manifest the running package step verified.
+    std::optional<release::Release> FRelease;
 };
 
 } // namespace kv

@@ -57,7 +57,47 @@ void create_parent_folders(const std::string& name) {
     }
 }
 
+// The item's name for a message: control characters shown as "?".
+std::string printable(std::string_view path) {
+    std::string out(path);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
+[[noreturn]] void refuse(std::string_view item, std::string_view reason) {
+    throw Exception("Refused to extract \"" + printable(item) + "\": " + std::string(reason));
+}
+
+constexpr std::string_view kLeavesTarget = "its path leads outside the target folder";
+
+// Whether a folder or file named by `item` below `base` is already a link
+// there: writing through it would land outside the target folder.
+bool runs_through_link(const std::string& base, std::string_view item) {
+    std::string path = base;
+    size_t start = 0;
+    while (start < item.size()) {
+        size_t end = start;
+        while (end < item.size() && !is_separator(item[end]))
+            ++end;
+        if (end > start) {
+            path.append(item.substr(start, end - start));
+            if (os::is_link(path)) return true;
+            path += '\\';
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 } // namespace
+
+std::string item_path_refusal(std::string_view path) {
+    for (char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return "its name holds a control character";
+    if (is_unsafe_item_path(path)) return std::string(kLeavesTarget);
+    return {};
+}
 
 bool is_unsafe_item_path(std::string_view path) {
     if (!path.empty() && is_separator(path.front())) return true;
@@ -196,13 +236,37 @@ void T7zInArchive::extract(const uint32_t* indices, uint32_t count, bool test) {
     *FCallbackError = nullptr;
     FItemFailed = false;
     FCurrentFile.clear();
+    // Nothing of an archive that ends early is written: what is there may be
+    // whole, but what is missing would go unnoticed.
+    check_archive_end();
     HRESULT r = handler.Extract(indices, count, test ? 1 : 0, callback.get());
+    // A file left open by a failed write is no item either.
+    if (!FCurrentFile.empty() && (r != com::kOk || *FCallbackError)) os::delete_file(FCurrentFile);
     FCurrentFile.clear();
     if (auto e = std::exchange(*FCallbackError, nullptr)) std::rethrow_exception(e);
     Check7zResult(r);
     if (FItemFailed)
         throw Exception("Cannot extract \"" + item_property(FFailedIndex, kpidPath).text +
                         "\": " + operation_result_text(FFailedResult));
+    check_archive_end();
+}
+
+void T7zInArchive::check_archive_end() {
+    PROPVARIANT v;
+    com::ComRuntime::init(v);
+    open_handler().GetArchiveProperty(kpidErrorFlags, &v);
+    if (FRuntime.take(v).number & kErrorFlagsUnexpectedEnd) throw Exception("Unexpected end of archive");
+}
+
+bool T7zInArchive::is_link_item(uint32_t index) {
+    for (PROPID id : {kpidSymLink, kpidHardLink, kpidCopyLink})
+        if (!item_property(index, id).text.empty()) return true;
+    constexpr uint64_t kTypeMask = 0170000, kLinkType = 0120000;
+    const com::PropertyValue posix = item_property(index, kpidPosixAttrib);
+    if (posix.type != com::kVtEmpty && (posix.number & kTypeMask) == kLinkType) return true;
+    // Windows attributes: a reparse point, or POSIX mode bits above the unix-extension flag.
+    const uint64_t attrib = item_property(index, kpidAttrib).number;
+    return (attrib & 0x400) || ((attrib & 0x8000) && ((attrib >> 16) & kTypeMask) == kLinkType);
 }
 
 void T7zInArchive::ExtractItem(uint32_t item, TStream& stream, bool test) {
@@ -233,10 +297,12 @@ void T7zInArchive::ExtractTo(const std::string& path) {
 }
 
 HRESULT T7zInArchive::make_output_file(uint32_t index, ISequentialOutStream** outStream) {
-    if (item_property(index, kpidIsDir).flag) return com::kOk; // folders come into being as parents of files
     std::string item = item_property(index, kpidPath).text;
-    if (is_unsafe_item_path(item))
-        throw Exception("Refused to extract \"" + item + "\": its path leads outside the target folder");
+    if (std::string reason = item_path_refusal(item); !reason.empty()) refuse(item, reason);
+    // A link would come out as an empty file under the link's name.
+    if (is_link_item(index)) refuse(item, "it is a link");
+    if (item_property(index, kpidIsDir).flag) return com::kOk; // folders come into being as parents of files
+    if (runs_through_link(FExtractPath, item)) refuse(item, kLeavesTarget);
     std::string name = FExtractPath + item;
     create_parent_folders(name);
     auto file = std::make_unique<TFileStream>(name, fmCreate);

@@ -111,6 +111,15 @@ constexpr PROPID kpidPath = 3;
 constexpr PROPID kpidName = 4;
 constexpr PROPID kpidIsDir = 6;
 constexpr PROPID kpidSize = 7;
+constexpr PROPID kpidAttrib = 9;
+constexpr PROPID kpidPosixAttrib = 53;
+constexpr PROPID kpidSymLink = 54;
+constexpr PROPID kpidErrorFlags = 71;
+constexpr PROPID kpidHardLink = 90;
+constexpr PROPID kpidCopyLink = 95;
+
+// Bits of the archive's kpidErrorFlags.
+constexpr uint32_t kErrorFlagsUnexpectedEnd = 0x20;
 
 namespace NAskMode {
 constexpr int32_t kExtract = 0;

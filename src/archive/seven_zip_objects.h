@@ -127,6 +127,11 @@ private:
     // a callback, a failing result, or the first item reported damaged.
     void extract(const uint32_t* indices, uint32_t count, bool test);
     HRESULT make_output_file(uint32_t index, ISequentialOutStream** outStream);
+    // Whether the item is a symbolic link, junction, hard link or file copy:
+    // the reader writes only data, so such an item would come out empty.
+    bool is_link_item(uint32_t index);
+    // Raises when the library found the archive to end before its end.
+    void check_archive_end();
     IInArchive& open_handler();
 
     RefPtr<IInArchive> FInArchive;
@@ -186,5 +191,10 @@ private:
 // Whether an item path would leave the target folder: absolute, with a
 // leading separator, a drive or stream colon, or a ".." component.
 bool is_unsafe_item_path(std::string_view path);
+
+// Why an item path is refused before anything is written for it: empty when
+// it may be extracted, else the reason as the refusal message words it (a
+// control character or NUL in the name; a path that leaves the target).
+std::string item_path_refusal(std::string_view path);
 
 } // namespace kv

@@ -152,5 +152,6 @@ using fb_sqlstate_t = void(KV_STDCALL*)(char*, const ISC_STATUS*);
 using isc_vax_integer_t = ISC_LONG(KV_STDCALL*)(const char*, int16_t);
 using isc_get_client_version_t = void(KV_STDCALL*)(char*);
 using isc_get_client_number_t = int(KV_STDCALL*)();
+using fb_shutdown_t = int(KV_STDCALL*)(unsigned timeout_ms, int reason); // 0 on success
 
 } // namespace kv::fb

@@ -56,6 +56,19 @@ TFbClient::TFbClient(std::string name, const ClientLibraryChoice& choice) : FFil
     FThreadSafe = !(FVersion < 25000 || (FVersion >= 60000 && FVersion < 90000));
 }
 
+TFbClient::~TFbClient() {
+    // A client that has run the embedded engine still has its threads and
+    // keeps itself mapped; freeing it as it is would leave the library loaded
+    // (and its files locked on Windows). Every connection through it has
+    // detached by now, so shutting it down cuts nothing.
+    auto shutdown = FLibrary.function<fb::fb_shutdown_t>("fb_shutdown");
+    if (shutdown && shutdown(10000, 0) != 0) {
+        FLibrary.release();
+        return;
+    }
+    FLibrary.free();
+}
+
 void TFbClient::resolve() {
     auto get = [this](auto& fn, const char* name) {
         fn = FLibrary.function<std::remove_reference_t<decltype(fn)>>(name);
@@ -103,14 +116,28 @@ void TFbClient::read_version() {
     FIsFirebird = v.is_firebird;
 }
 
+namespace {
+// Guards the list and the loading and unloading of bindings, so that a
+// library is never loaded again for one thread while another shuts it down.
+// Recursive: the last holder may let a binding go while Get looks at it.
+// Never destroyed, as a binding may be let go while the process ends.
+std::recursive_mutex& client_list_lock() {
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+} // namespace
+
 std::shared_ptr<TFbClient> TFbClientList::Get(std::string_view name, const ClientLibraryChoice& choice) {
-    static std::mutex lock;
-    static std::vector<std::shared_ptr<TFbClient>> list;
+    static std::vector<std::weak_ptr<TFbClient>> list;
     std::string key = trim(name);
-    std::lock_guard<std::mutex> guard(lock);
-    for (auto& c : list)
-        if (key.empty() || same_text_ascii_fold(c->FileName(), key)) return c;
-    auto client = std::make_shared<TFbClient>(key, choice);
+    std::lock_guard<std::recursive_mutex> guard(client_list_lock());
+    std::erase_if(list, [](const std::weak_ptr<TFbClient>& w) { return w.expired(); });
+    for (auto& w : list)
+        if (auto c = w.lock(); c && (key.empty() || same_text_ascii_fold(c->FileName(), key))) return c;
+    std::shared_ptr<TFbClient> client(new TFbClient(key, choice), [](TFbClient* c) {
+        std::lock_guard<std::recursive_mutex> unloading(client_list_lock());
+        delete c;
+    });
     list.push_back(client);
     return client;
 }

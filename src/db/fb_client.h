@@ -1,7 +1,8 @@
 // The binding to the Firebird client library: one TFbClient per library file
-// that is loaded, shared by every connection that uses that file and kept
-// until the process ends (TFbClientList). The library is loaded by file name
-// at run time, never linked.
+// that is loaded, shared by every connection attached through that file and
+// freed when the last of them detaches (TFbClientList), so that the update can
+// replace the client library files once the database step is over. The
+// library is loaded by file name at run time, never linked.
 #pragma once
 
 #include "db/fb_api.h"
@@ -36,6 +37,12 @@ public:
     // Loads the library (the empty name: the choice's preferred file, then its
     // fallback). Raises "Cannot load client library[: name]".
     TFbClient(std::string name, const ClientLibraryChoice& choice);
+    // Shuts the client down (fb_shutdown, when exported) and unloads it. A
+    // client that refuses to shut down is left loaded: its threads may still
+    // run inside it.
+    ~TFbClient();
+    TFbClient(const TFbClient&) = delete;
+    TFbClient& operator=(const TFbClient&) = delete;
 
     const std::string& FileName() const noexcept { return FFileName; }
     const std::string& VersionText() const noexcept { return FVersionText; }
@@ -91,11 +98,13 @@ private:
 };
 
 // The process-wide list of bindings, keyed by file name (case-insensitive).
+// It does not own them: a binding lives while a caller holds it, and the
+// next Get after that loads the library again.
 class TFbClientList {
 public:
     // The binding for `name` (trimmed); an empty name takes the first binding
-    // already loaded, whatever its file. A new binding is loaded and added;
-    // one that fails to load is not kept, so a later attach tries again.
+    // still held, whatever its file. A new binding is loaded and added; one
+    // that fails to load is not kept, so a later attach tries again.
     static std::shared_ptr<TFbClient> Get(std::string_view name, const ClientLibraryChoice& choice);
 };
 

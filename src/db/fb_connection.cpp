@@ -333,6 +333,27 @@ std::string TFbConnection::DpbBytes() {
 void TFbConnection::Connect() {
     if (FConnected) return;
     load_client();
+    try {
+        attach();
+    } catch (...) {
+        FClient.reset(); // a connection holds the client only while attached
+        throw;
+    }
+    FConnected = true;
+    try {
+        read_dialect();
+        read_charset();
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // the first error is the one the caller needs
+        }
+        throw;
+    }
+}
+
+void TFbConnection::attach() {
     AttachStringParams a;
     a.server = Server;
     a.port = Port;
@@ -351,26 +372,13 @@ void TFbConnection::Connect() {
     fb::ISC_STATUS r =
         FClient->Call(FClient->isc_attach_database, FStatus, static_cast<int16_t>(bytes.size()),
                       bytes.c_str(), &FHandle, static_cast<int16_t>(dpb.size()), dpb.data());
-    if (r > 0) {
-        FHandle = 0;
-        FDecodeAnsi = true; // attach errors are decoded as ANSI whatever UseUnicode says
-        try {
-            FbError(FStatus);
-        } catch (...) {
-            FDecodeAnsi = false;
-            throw;
-        }
-    }
-    FConnected = true;
+    if (r <= 0) return;
+    FHandle = 0;
+    FDecodeAnsi = true; // attach errors are decoded as ANSI whatever UseUnicode says
     try {
-        read_dialect();
-        read_charset();
+        FbError(FStatus);
     } catch (...) {
-        try {
-            Disconnect();
-        } catch (...) {
-            // the first error is the one the caller needs
-        }
+        FDecodeAnsi = false;
         throw;
     }
 }
@@ -436,8 +444,14 @@ void TFbConnection::Disconnect() {
             fb::ISC_STATUS r = FClient->Call(FClient->isc_detach_database, FStatus, &FHandle);
             FHandle = 0;
             // After a fatal error the attachment is gone: the call only frees
-            // the client's handle, and its error says nothing new.
-            if (FValid) Check(r, FStatus);
+            // the client's handle, and its error says nothing new. The client
+            // is let go in any case: when this was its last connection, it is
+            // unloaded, and its files can be replaced.
+            in_any_case(
+                [&] {
+                    if (FValid) Check(r, FStatus);
+                },
+                [&] { FClient.reset(); });
         });
 }
 

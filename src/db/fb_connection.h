@@ -63,8 +63,12 @@ public:
     void SetOptions(const FbConnectionOptions& o);
     const FbConnectionOptions& Options() const noexcept { return FOptions; }
 
-    void Connect();    // no-op when attached
-    void Disconnect(); // no-op when detached; the handle is zero afterwards in every case
+    // Loads the client library (or shares the binding already loaded) and
+    // attaches; no-op when attached.
+    void Connect();
+    // Detaches and lets the client library go; no-op when detached. The handle
+    // is zero afterwards in every case.
+    void Disconnect();
     bool IsConnected() const noexcept { return FConnected; }
     // False after a fatal error (the connection is taken as lost).
     bool IsValid() const noexcept { return FValid; }
@@ -78,6 +82,7 @@ public:
     }
     std::function<void(EFbError& e, bool& fail)> OnError;
 
+    // The client library; held only while attached.
     TFbClient& Client() const { return *FClient; }
     fb::Handle* DbHandle() noexcept { return &FHandle; }
     int SQLDialect() const noexcept { return FDialect; }
@@ -98,6 +103,7 @@ public:
 
 private:
     void load_client();
+    void attach();
     void read_dialect();
     void read_charset();
     std::vector<std::string> info_strings(uint8_t item);

@@ -101,6 +101,7 @@ void ScriptSplitter::Start(std::string_view text, std::string_view delimiter) {
     FDone = false;
     FCursorByte = 0;
     FCursorChar = 0;
+    FColumnLine = FColumnByte = FColumnChars = 0;
 }
 
 size_t ScriptSplitter::char_position(size_t byte_offset) {
@@ -110,8 +111,14 @@ size_t ScriptSplitter::char_position(size_t byte_offset) {
     return FCursorChar;
 }
 
-size_t ScriptSplitter::column_of(size_t byte_offset, size_t line_start) const {
-    return utf16_length(std::string_view(FParser.Text()).substr(line_start, byte_offset - line_start));
+size_t ScriptSplitter::column_of(size_t byte_offset, size_t line_start) {
+    if (line_start != FColumnLine || byte_offset < FColumnByte) {
+        FColumnLine = FColumnByte = line_start;
+        FColumnChars = 0;
+    }
+    FColumnChars += utf16_length(std::string_view(FParser.Text()).substr(FColumnByte, byte_offset - FColumnByte));
+    FColumnByte = byte_offset;
+    return FColumnChars;
 }
 
 bool ScriptSplitter::is_delimiter_lexem(const Lexem& l, const Reading& r) const {

@@ -113,7 +113,7 @@ private:
     bool inside_body(const Reading& r) const { return r.in_body || r.begin_count >= 1; }
     void classify(const Lexem& l, Reading& r, ScriptStatement& st) const;
     size_t char_position(size_t byte_offset);
-    size_t column_of(size_t byte_offset, size_t line_start) const;
+    size_t column_of(size_t byte_offset, size_t line_start);
 
     TFbParser FParser;
     std::string FInitialDelimiter;
@@ -121,6 +121,10 @@ private:
     bool FDone = true;
     // Byte-to-UTF-16 cursor; positions asked for only move forward.
     size_t FCursorByte = 0, FCursorChar = 0;
+    // Column cursor: the UTF-16 column of FColumnByte on the line that starts
+    // at FColumnLine. Columns are asked for in text order, so a long line is
+    // counted once rather than from its start for every statement on it.
+    size_t FColumnLine = 0, FColumnByte = 0, FColumnChars = 0;
 };
 
 } // namespace kv

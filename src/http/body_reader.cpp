@@ -1,8 +1,9 @@
 // The body reader of TNetHTTP: whether a body is read, how its end is found
 // (chunked coding, Content-Length, multipart boundary, close of the
-// connection), and the whole-body buffering of HTML, XML and JSON bodies,
-// whose declared character set is taken from the body. Body bytes go from
-// the connection's input buffer straight to the target stream otherwise.
+// connection), and what is learnt from the text of HTML, XML and JSON bodies
+// (meta headers, declared character set), taken from a bounded head of the
+// body. Body bytes go from the connection's input buffer straight to the
+// target stream.
 #include "http/body_text.h"
 #include "http/net_exceptions.h"
 #include "http/net_http.h"
@@ -41,19 +42,20 @@ ParseKind parse_kind(const std::string& type) {
     return ParseKind::None;
 }
 
-// The chunk size of a chunk-size line: extensions after ";" ignored, a line
-// that is no hexadecimal number counts as 0. A size beyond the 32-bit signed
-// range is refused rather than read as a negative count.
+// The chunk size of a chunk-size line: extensions after ";" and blanks around
+// the number ignored. A line that is no hexadecimal number (empty, negative,
+// garbled) is refused: taken as 0, the last chunk, it would end a cut body
+// as if it were complete. So is a size beyond the 32-bit signed range.
 int32_t chunk_size(std::string_view line) {
     std::string hex = trim(line.substr(0, line.find(';')));
-    if (hex.empty()) return 0;
+    if (hex.empty()) throw ENetMalformedChunk("Invalid chunk size.");
     int64_t v = 0;
     for (char c : hex) {
         int d = c >= '0' && c <= '9'   ? c - '0'
                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                        : -1;
-        if (d < 0) return 0;
+        if (d < 0) throw ENetMalformedChunk("Invalid chunk size.");
         v = v * 16 + d;
         if (v > INT32_MAX) throw ENetMalformedChunk("Invalid chunk size.");
     }
@@ -68,20 +70,25 @@ void TNetHTTP::ReadChunked(TStream* target) {
     BeginWork(TWorkMode::wmRead);
     in_any_case(
         [&] {
-            int32_t size = chunk_size(io.ReadLn());
+            int32_t size = chunk_size(ReadLine());
             while (size != 0) {
                 if (target)
                     io.ReadStream(target, size);
                 else
                     io.Discard(size);
-                io.ReadLn();
-                size = chunk_size(io.ReadLn());
+                ReadLine();
+                size = chunk_size(ReadLine());
             }
             // Trailer lines beyond the header line limit are read and dropped, so
-            // that an endless trailer cannot grow the headers without bound.
+            // that an endless trailer cannot grow the headers without bound; its
+            // bytes are bounded like those of the header section.
             int kept = 0;
-            for (std::string line = io.ReadLn(); !line.empty(); line = io.ReadLn())
+            int64_t bytes = 0;
+            for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) {
+                bytes += static_cast<int64_t>(line.size()) + 2;
+                if (bytes > MaxHeaderBytes) throw ENetMalformedResponse("Response header section too large.");
                 if (kept++ < MaxHeaderLines) FResponse.RawHeaders.Add(std::move(line));
+            }
         },
         [&] { EndWork(TWorkMode::wmRead); });
 }
@@ -115,10 +122,10 @@ void TNetHTTP::ReadResult() {
     if (code >= 300 && code <= 399 && !io.CheckForDataOnSource(5000)) return;
 
     ParseKind kind = target ? parse_kind(type) : ParseKind::None;
-    std::unique_ptr<TMemoryStream> temporary;
+    std::unique_ptr<TBodyHeadStream> head;
     if (kind != ParseKind::None && !dynamic_cast<TMemoryStream*>(target))
-        temporary = std::make_unique<TMemoryStream>();
-    TStream* write = temporary ? temporary.get() : target;
+        head = std::make_unique<TBodyHeadStream>(target, kBodyHeadBytes);
+    TStream* write = head ? head.get() : target;
     int64_t start = write ? write->Position() : 0;
 
     if (chunked) {
@@ -138,9 +145,11 @@ void TNetHTTP::ReadResult() {
     }
 
     if (kind == ParseKind::None) return;
-    // The body as read, from where it began in the temporary stream or the caller's memory stream.
+    // The body's head, or the body as read from where it began in the caller's memory stream.
     std::string_view body;
-    if (auto* mem = dynamic_cast<TMemoryStream*>(write)) {
+    if (head) {
+        body = head->Head();
+    } else if (auto* mem = dynamic_cast<TMemoryStream*>(write)) {
         std::string_view all = mem->View();
         size_t b = std::min(static_cast<size_t>(start), all.size());
         size_t e = std::min(static_cast<size_t>(mem->Position()), all.size());
@@ -159,15 +168,6 @@ void TNetHTTP::ReadResult() {
         FResponse.CharSet = xml_charset(body);
     } else {
         FResponse.CharSet = json_charset(body);
-    }
-    if (temporary) {
-        temporary->SetPosition(0);
-        int64_t left = temporary->Size();
-        while (left > 0) {
-            int64_t n = std::min<int64_t>(left, 1048576);
-            target->CopyFrom(*temporary, n);
-            left -= n;
-        }
     }
 }
 

@@ -2,7 +2,10 @@
 #include "http/body_text.h"
 
 #include "platform/unicode.h"
+#include "rtl/exception.h"
 #include "rtl/text.h"
+
+#include <algorithm>
 
 namespace kv {
 namespace {
@@ -134,6 +137,36 @@ std::string body_text(std::string_view bytes, std::string_view charset) {
     if (cs == "utf-16be") return utf16_bytes_to_utf8(bytes, true);
     if (cs == "utf-16" || cs == "utf-16le") return utf16_bytes_to_utf8(bytes, false);
     return latin1_to_utf8(bytes);
+}
+
+int64_t TBodyHeadStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    int64_t n = FTarget ? FTarget->Write(buffer, count) : count;
+    if (FHead.size() < FLimit && n > 0)
+        FHead.append(static_cast<const char*>(buffer),
+                     static_cast<size_t>(std::min<int64_t>(n, static_cast<int64_t>(FLimit - FHead.size()))));
+    if (!FTarget) {
+        FPos += n;
+        FSize = std::max(FSize, FPos);
+    }
+    return n;
+}
+
+int64_t TBodyHeadStream::Seek(int64_t offset, TSeekOrigin origin) {
+    if (FTarget) return FTarget->Seek(offset, origin);
+    int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? FPos : FSize;
+    if (base + offset < 0) throw EStreamError("Stream seek error");
+    return FPos = base + offset;
+}
+
+void TBodyHeadStream::SetSize(int64_t size) {
+    if (FTarget) return FTarget->SetSize(size);
+    FSize = size;
+    FPos = std::min(FPos, size);
+}
+
+int64_t TBodyHeadStream::Size() {
+    return FTarget ? FTarget->Size() : FSize;
 }
 
 } // namespace kv

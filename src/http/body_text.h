@@ -4,7 +4,9 @@
 #pragma once
 
 #include "http/header_list.h"
+#include "rtl/stream.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,5 +30,31 @@ std::string json_charset(std::string_view body);
 // Turkish charsets, UTF-16 for "utf-16"/"utf-16le"/"utf-16be", and ISO 8859-1
 // otherwise.
 std::string body_text(std::string_view bytes, std::string_view charset);
+
+// How much of a body is kept for what is learnt from its text: enough for
+// any head, declaration or error page, and bounded whatever the body's size
+// (a 32-bit process cannot hold a large body in memory next to its file).
+inline constexpr size_t kBodyHeadBytes = 65536;
+
+// A stream that passes every byte on to `target` unchanged and keeps the first
+// `limit` bytes written; with no target, the rest is discarded. Its position
+// and size are the target's, or with no target those of the bytes written.
+class TBodyHeadStream : public TStream {
+public:
+    TBodyHeadStream(TStream* target, size_t limit) : FTarget(target), FLimit(limit) {}
+    const std::string& Head() const noexcept { return FHead; }
+
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    void SetSize(int64_t size) override;
+    int64_t Size() override;
+
+private:
+    TStream* FTarget;
+    size_t FLimit;
+    std::string FHead;
+    int64_t FPos = 0, FSize = 0;
+};
 
 } // namespace kv

@@ -24,8 +24,13 @@ KV_EXCEPTION(ENetIOHandlerStreamDataTooLarge, ENetException);
 KV_EXCEPTION(ENetIOHandlerPropInvalid, ENetException);
 KV_EXCEPTION(ENetOSSLCouldNotLoadSSLLibrary, ENetException);
 KV_EXCEPTION(ENetWinsockStubError, ENetException);
-// A chunk-size line whose size does not fit the 32-bit signed chunk size.
+// A chunk-size line that is no hexadecimal size or does not fit the 32-bit
+// signed chunk size.
 KV_EXCEPTION(ENetMalformedChunk, ENetException);
+// A response whose head cannot be trusted to frame its body: differing
+// Content-Length fields, a header section or a run of interim responses
+// beyond the client's bounds.
+KV_EXCEPTION(ENetMalformedResponse, ENetException);
 
 // A failure reported by the socket layer; LastError() is the WinSock code.
 class ENetSocketError : public ENetException {

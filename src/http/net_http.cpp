@@ -192,29 +192,52 @@ void TNetHTTP::BuildAndSendRequest(const std::string& path) {
     }
 }
 
+std::string TNetHTTP::ReadLine() {
+    std::string line = FIOHandler->ReadLn();
+    if (FIOHandler->ReadLnTimedOut()) throw ENetReadTimeout("Read timed out.");
+    return line;
+}
+
 void TNetHTTP::RetrieveHeaders(int AMaxHeaderCount) {
-    TNetIOHandlerStack& io = *FIOHandler;
     try {
-        // Lines beyond the limit are read and dropped so that the body starts where it should.
+        // Lines beyond the limit are read and dropped so that the body starts
+        // where it should; the bytes of the section are bounded all the same.
+        // A close before the empty line that ends the section raises: the
+        // response is cut, and what came of it must not pass for complete.
+        int64_t bytes = static_cast<int64_t>(FResponse.ResponseText.size()) + 2;
         for (int count = 0;; ++count) {
-            std::string line = io.ReadLn();
-            if (io.ReadLnTimedOut()) throw ENetReadTimeout("Read timed out.");
+            std::string line = ReadLine();
             if (line.empty()) break;
+            bytes += static_cast<int64_t>(line.size()) + 2;
+            if (bytes > MaxHeaderBytes) throw ENetMalformedResponse("Response header section too large.");
             if (count < AMaxHeaderCount) FResponse.RawHeaders.Add(std::move(line));
         }
-    } catch (const ENetConnClosedGracefully&) {
-        Disconnect();
+        FResponse.ProcessHeaders();
+        // Differing lengths leave the body's end to a guess: whichever is taken,
+        // a file could come out shorter than sent and look complete.
+        std::vector<std::string> lengths = FResponse.RawHeaders.AllValues("Content-Length");
+        for (const std::string& length : lengths)
+            if (trim(length) != trim(lengths.front()))
+                throw ENetMalformedResponse("Conflicting Content-Length fields.");
     } catch (...) {
         Disconnect();
         throw;
     }
-    FResponse.ProcessHeaders();
 }
 
 void TNetHTTP::ReadStatusAndHeaders() {
-    for (;;) {
-        std::string status = FIOHandler->ReadLn();
-        if (FIOHandler->ReadLnTimedOut()) throw ENetReadTimeout("Read timed out.");
+    for (int interim = 0;; ++interim) {
+        if (interim > MaxInterimResponses) {
+            Disconnect();
+            throw ENetMalformedResponse("Too many interim responses.");
+        }
+        std::string status;
+        try {
+            status = ReadLine();
+        } catch (...) {
+            Disconnect(); // an answer may still come, and would be taken for the next request's
+            throw;
+        }
         FResponse.SetResponseText(std::move(status));
         RetrieveHeaders(MaxHeaderLines);
         if (AllowCookies) {
@@ -227,8 +250,10 @@ void TNetHTTP::ReadStatusAndHeaders() {
     }
 }
 
+// The error body is read to its end, so the connection can serve the next
+// request, but only its head is kept for ErrorMessage.
 void TNetHTTP::RaiseProtocolError(TStream* caller_stream) {
-    TMemoryStream body;
+    TBodyHeadStream body(nullptr, kBodyHeadBytes);
     FResponse.ContentStream = &body;
     try {
         ReadResult();
@@ -241,7 +266,7 @@ void TNetHTTP::RaiseProtocolError(TStream* caller_stream) {
     }
     FResponse.ContentStream = caller_stream;
     throw ENetHTTPProtocolException(FResponse.ResponseText, FResponse.ResponseCode,
-                                    body_text(body.View(), FResponse.CharSet));
+                                    body_text(body.Head(), FResponse.CharSet));
 }
 
 void TNetHTTP::ProcessResponse(TStream* caller_stream) {

@@ -76,7 +76,15 @@ public:
     int RedirectMaximum = 15;
     bool AllowCookies = true;
     int MaxHeaderLines = 255;
-    int ReadTimeout = -1;
+    // Milliseconds without a byte before a read ends with ENetReadTimeout;
+    // 0 or less: no limit. The updater runs on the window's thread with the
+    // site's programs stopped, so a stalled server must not hold it forever.
+    int ReadTimeout = 60000;
+    // Bounds on what a server can make the client read before a body: the
+    // bytes of one response's status line and header lines, and the interim
+    // (1xx) responses before the final one.
+    static constexpr int64_t MaxHeaderBytes = 1048576;
+    static constexpr int MaxInterimResponses = 20;
 
     TNetCookieManager* CookieManager() noexcept { return FCookieManager.get(); }
     // The connection handler; created at the first connect when none is set.
@@ -91,6 +99,9 @@ private:
     void PrepareConnection();
     bool ComputeKeepAlive();
     void BuildAndSendRequest(const std::string& path);
+    // One line of the response head or of the chunked coding; raises
+    // ENetReadTimeout when the read time limit passes.
+    std::string ReadLine();
     void RetrieveHeaders(int AMaxHeaderCount);
     void ReadStatusAndHeaders();
     void ProcessResponse(TStream* caller_stream);

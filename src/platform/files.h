@@ -26,6 +26,8 @@ std::string current_directory();
 // Existence tests follow links to their targets.
 bool file_exists(std::string_view path);      // names something that is not a folder
 bool directory_exists(std::string_view path); // names a folder
+// Whether the path itself is a symbolic link, junction or other reparse point.
+bool is_link(std::string_view path);
 
 bool create_directory(std::string_view path); // one level
 bool remove_directory(std::string_view path); // an empty folder, or a link to a folder (the link)
@@ -34,6 +36,9 @@ bool delete_file(std::string_view path);      // a file, or a link (the link its
 // replaced file keeps its permission bits; a new file gets `from`'s.
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists = false);
 bool set_read_only(std::string_view path, bool read_only);
+// Renames the file `from` to `to` in the same folder, replacing a file `to`
+// (not a read-only one) in one step: `to` is either the old file or the new.
+bool replace_file(std::string_view from, std::string_view to);
 
 struct DirEntry {
     std::string name;
@@ -55,6 +60,10 @@ std::string system_error_text(uint32_t code);
 
 // Native form of a path: "\" turned into "/" on Linux; unchanged on Windows.
 std::string native_path(std::string_view path);
+
+// Whether file names follow the Windows rules (letter case ignored, trailing
+// dots and blanks of a name dropped): true on Windows, false on Linux.
+bool windows_name_rules();
 
 // An open file, owned. Opening mirrors CreateFileW's choices.
 enum class FileAccess { Read, Write, ReadWrite };

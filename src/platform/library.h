@@ -38,6 +38,9 @@ public:
     void* symbol(const char* name) const; // nullptr when missing
     template <class F> F function(const char* name) const { return reinterpret_cast<F>(symbol(name)); }
     void free() noexcept;
+    // Gives the handle up without freeing: the library stays loaded for the
+    // rest of the process (for a library that cannot be unloaded safely).
+    void release() noexcept { FHandle = nullptr; }
 
     // The platform's text for the last load failure (dlerror / FormatMessage).
     const std::string& error() const noexcept { return FError; }

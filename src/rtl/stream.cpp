@@ -84,9 +84,18 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     return n < 0 ? 0 : n;
 }
 
+// A write the system refuses (a full disk, a file size limit) raises with the
+// system's reason: a short count alone would lose it, and the archive library
+// would report it only as "Unspecified error".
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
     int64_t n = FFile.write(buffer, count);
-    return n < 0 ? 0 : n;
+    if (n < count) {
+        const uint32_t code = os::last_error();
+        if (code == 0) throw EWriteError("Cannot write file " + FFileName);
+        throw EWriteError("Cannot write file \"" + FFileName + "\". " + os::system_error_text(code));
+    }
+    return n;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

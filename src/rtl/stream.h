@@ -53,6 +53,8 @@ public:
     // "Cannot create file "<path>". <system text>", or "Cannot create file
     // <path>" when the system gives no error code.
     TFileStream(std::string_view file_name, uint16_t mode);
+    // Writes all count bytes, or raises EWriteError "Cannot write file
+    // "<path>". <system text>" (without the text when there is no code).
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;

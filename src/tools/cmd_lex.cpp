@@ -4,34 +4,23 @@
 #include "db/parser.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "tools/timed_pass.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 namespace kv::tool {
 namespace {
 
 int count_lexems(const std::string& text) {
-    TFbParser p;
-    auto started = std::chrono::steady_clock::now();
-    std::clock_t cpu_started = std::clock();
-    p.SetText(text);
-    int64_t count = 0;
-    while (p.Next().kind != LexemKind::End)
-        ++count;
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    double cpu = static_cast<double>(std::clock() - cpu_started) / CLOCKS_PER_SEC;
-    // CPU time too: on a shared machine the wall time also measures the neighbours.
-    char seconds[32], cpu_seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.6f", took.count());
-    std::snprintf(cpu_seconds, sizeof cpu_seconds, "%.6f", cpu);
-    print_json({{"bytes", text.size()},
-                {"lexems", count},
-                {"seconds", Json::parse(seconds)},
-                {"cpu_seconds", Json::parse(cpu_seconds)}});
-    return 0;
+    return print_timed_pass(static_cast<int64_t>(text.size()), "lexems", [&] {
+        TFbParser p;
+        p.SetText(text);
+        int64_t count = 0;
+        while (p.Next().kind != LexemKind::End)
+            ++count;
+        return count;
+    });
 }
 
 int run_lex(bool count, const std::string& file) {

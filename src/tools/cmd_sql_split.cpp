@@ -1,11 +1,13 @@
 // kvtool sql-split: shows how the script runner would cut a file with the
-// delimiter ";", one JSON line per statement it reads, without a database.
+// delimiter ";", one JSON line per statement it reads, without a database
+// (with --count only the number of statements and the time of the pass).
 // Support uses it to see why a script sent what it sent; tests use it as a
 // black box. kvtool upgrade-script writes the built-in upgrade script as it
 // is, so that it can be read, cut or run against a copy of a site database.
 #include "db/script_splitter.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "tools/timed_pass.h"
 #include "workflow/upgrade_script.h"
 
 #include <cstdio>
@@ -15,9 +17,23 @@
 namespace kv::tool {
 namespace {
 
-int run_split(const std::string& file) {
+// Only counts the statements (empty ones included) and times the pass.
+int count_statements(const std::string& text) {
+    return print_timed_pass(static_cast<int64_t>(text.size()), "statements", [&] {
+        ScriptSplitter splitter;
+        splitter.Start(text, ";");
+        int64_t count = 0;
+        for (ScriptStatement st; splitter.Next(st);)
+            ++count;
+        return count;
+    });
+}
+
+int run_split(bool count, const std::string& file) {
+    const std::string text = prepare_script_text(read_whole_file(file));
+    if (count) return count_statements(text);
     ScriptSplitter splitter;
-    splitter.Start(prepare_script_text(read_whole_file(file)), ";");
+    splitter.Start(text, ";");
     int index = 0;
     for (ScriptStatement st; splitter.Next(st);) {
         if (st.empty()) continue;
@@ -38,9 +54,11 @@ int write_upgrade_script() {
 }
 
 Runner sql_split(CLI::App& command) {
+    auto count = std::make_shared<bool>(false);
     auto file = std::make_shared<std::string>();
+    command.add_flag("--count", *count, "Only count the statements and time the pass");
     command.add_option("FILE", *file, "The script file")->required();
-    return [file] { return run_split(*file); };
+    return [count, file] { return run_split(*count, *file); };
 }
 
 Runner print_upgrade_script(CLI::App&) {

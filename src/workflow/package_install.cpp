@@ -8,6 +8,10 @@
 // current version; the archive is closed all the same and the step ends
 // with the error. The reader deletes any item it reports damaged, so every
 // file copied came whole out of its package.
+//
+// A package whose download failed is not opened at all: there is no file
+// (the download leaves none), and the archive's error would replace the
+// download's, so the operator would never see what went wrong.
 #include "app/form1.h"
 #include "archive/seven_zip.h"
 #include "platform/files.h"
@@ -22,7 +26,9 @@ void TForm1::Button5Click(TObject*) {
     const std::string work = os::current_directory();
     auto package = [&](const char* name) { return update + "\\" + name; };
     auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
-    auto unpack = [&](const char* name, const std::string& target) {
+    // A package whose download failed is left alone (see above).
+    auto unpack = [&](const Stages& fetched, const char* name, const std::string& target) {
+        if (fetched.failed()) return;
         try {
             Arch->OpenFile(package(name));
             Arch->ExtractTo(target);
@@ -40,6 +46,9 @@ void TForm1::Button5Click(TObject*) {
         const bool copied = os::copy_file(folder + "\\" + name, target);
         Log().PutInPlace(target, before, copied ? std::nullopt : std::optional<uint32_t>(os::last_error()));
     };
+
+    // With a release key: the release's manifest, verified before anything is touched.
+    FetchRelease();
 
     // 1. Folder reset.
     in_any_case([&] { DeleteDirectory(update); },
@@ -62,7 +71,7 @@ void TForm1::Button5Click(TObject*) {
             download("kuvento.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("kuvento.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "kuvento.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
@@ -86,7 +95,7 @@ void TForm1::Button5Click(TObject*) {
             download("telvano.rar");
             ProcessMessages();
         });
-        s.then_in_any_case([&] { unpack("telvano.rar", update); });
+        s.then_in_any_case([&] { unpack(s, "telvano.rar", update); });
         s.then_in_any_case([&] {
             if (s.failed()) return Arch->Close();
             Stages copy;
@@ -120,7 +129,7 @@ void TForm1::Button5Click(TObject*) {
                 if (s.failed()) return;
                 SetStatusText("Raporlar Kopyalanıyor");
                 ProcessMessages();
-                unpack("report.rar", work + "\\report\\");
+                unpack(s, "report.rar", work + "\\report\\");
             });
             place.then_in_any_case([&] { Arch->Close(); });
             place.finish();
@@ -139,7 +148,7 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dorvika.rar", update); });
+            place.then([&] { unpack(s, "dorvika.rar", update); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
                 KillProcessByName("dorvika.exe", OnProgramStopped);
@@ -164,7 +173,7 @@ void TForm1::Button5Click(TObject*) {
         });
         s.then_in_any_case([&] {
             Stages place;
-            place.then([&] { unpack("dll.rar", update + "\\dll\\"); });
+            place.then([&] { unpack(s, "dll.rar", update + "\\dll\\"); });
             place.then_in_any_case([&] {
                 if (s.failed() || place.failed()) return Arch->Close();
                 SetStatusText("DLL ler Kopyalanıyor");

@@ -3,6 +3,7 @@
 // operator can do while a step runs.
 #include "updater_fixture.h"
 
+#include "app/update_folder.h"
 #include "platform/files.h"
 #include "rtl/exception.h"
 
@@ -93,6 +94,96 @@ TEST(StartUp, DriveRootNames) {
     };
     for (auto& [name, root] : cases)
         EXPECT_EQ(names_drive_root(name), root) << name;
+}
+
+struct FolderCase {
+    const char* candidate;
+    bool may_be_emptied;
+};
+
+void expect_guard(const char* program, const char* database, const char* reports, bool windows_names,
+                  std::initializer_list<FolderCase> cases) {
+    for (const FolderCase& c : cases)
+        EXPECT_EQ(update_folder_may_be_emptied(program, c.candidate, database, reports, windows_names),
+                  c.may_be_emptied)
+            << program << " / " << c.candidate;
+}
+
+TEST(UpdateFolderGuard, WindowsNames) {
+    expect_guard("C:\\Kuvento", "C:\\Kuvento\\Data\\KUVENTO.FDB", "D:\\Rapor", true,
+                 {{"", false},
+                  {".", false},
+                  {".\\", false},
+                  {"C:\\", false},
+                  {"C:\\Kuvento", false},
+                  {"c:\\KUVENTO\\", false},
+                  {"C:/Kuvento/.", false},
+                  {"C:\\\\Kuvento\\\\", false},
+                  {"C:\\Kuvento.", false},
+                  {"C:\\Kuvento\\update\\..", false},
+                  {"C:\\Kuvento\\..", false},
+                  {"update\\..\\..", false},
+                  {"\\\\?\\C:\\Kuvento", false},
+                  {"\\\\?\\c:\\kuvento\\update", true},
+                  {"\\Kuvento", false},
+                  {"C:Data", false},
+                  {"C:\\Kuvento\\Data", false},
+                  {"C:\\kuvento\\data\\", false},
+                  {"D:\\Rapor", false},
+                  {"d:\\rapor\\..", false},
+                  {"C:\\Kuvento\\Data\\eski", true},
+                  {"D:\\Rapor2", true},
+                  {"update", true},
+                  {"C:upd", true},
+                  {"C:\\Kuvento\\update\\", true},
+                  {"C:\\Kuvento\\update\\..\\yeni", true},
+                  {"D:\\guncel", true}});
+    expect_guard("\\\\SRV\\Paylaşım\\Şube", "", "", true,
+                 {{"\\\\srv\\PAYLAŞIM", false},
+                  {"\\\\?\\UNC\\srv\\paylaşım\\şUBE", false},
+                  {"\\\\srv\\paylaşım\\ŞUBE\\update", true},
+                  {"\\\\srv\\paylaşım\\diğer", true},
+                  {"\\\\srv2\\paylaşım\\şube", true}});
+}
+
+TEST(UpdateFolderGuard, LinuxNames) {
+    expect_guard("/srv/kuvento", "/srv/kuvento/data/kuvento.fdb", "/srv/rapor", false,
+                 {{".", false},
+                  {"..", false},
+                  {"/", false},
+                  {"/srv", false},
+                  {"/srv/kuvento/../kuvento/", false},
+                  {"//srv//kuvento//", false},
+                  {"\\srv\\kuvento", false},
+                  {"/srv/kuvento/data", false},
+                  {"/srv/rapor/", false},
+                  {"/srv/Kuvento", true},
+                  {"/srv/kuvento/update", true},
+                  {"update", true},
+                  {"../guncel", true}});
+}
+
+// A mistyped UPDATE_ADRES keeps the default folder, and a package step run
+// then leaves the site's files where they were.
+TEST(StartUp, UpdateFolderHoldingTheSiteKeepsTheDefault) {
+    for (const char* value : {".", "Data", "Rapor\\..", "{cwd}", "{cwd}\\.\\", "{cwd}/Data"}) {
+        SiteFolder site;
+        std::string update = value;
+        if (update.rfind("{cwd}", 0) == 0) update = os::current_directory() + update.substr(5);
+        site.write("Data/KUVENTO.FDB");
+        site.write("Rapor/rapor1.fr3");
+        site.write("kvayarlar.ini", "[BAGLANTI]\nDB_ADRES=" + os::current_directory() +
+                                        "\\Data\\KUVENTO.FDB\nRAPOR_ADRES=Rapor\nUPDATE_ADRES=" + update +
+                                        "\n");
+        TForm1Config config = test_config();
+        config.ArchiveLibrary = "no-such-archive-library";
+        Updater u(config);
+        EXPECT_EQ(u.form->Settings().UpdateFolder, os::current_directory() + "\\update\\") << value;
+        EXPECT_THROW(u.form->Button5Click(nullptr), Exception);
+        EXPECT_TRUE(fs::exists(site.path() / "kvayarlar.ini")) << value;
+        EXPECT_TRUE(fs::exists(site.path() / "Data" / "KUVENTO.FDB")) << value;
+        EXPECT_TRUE(fs::exists(site.path() / "Rapor" / "rapor1.fr3")) << value;
+    }
 }
 
 struct LockCase {

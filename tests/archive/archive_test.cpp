@@ -7,6 +7,10 @@
 #include "support/rar5_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -247,8 +251,6 @@ TEST_F(ArchiveTest, ItemPathsLeavingTheTargetAreRefused) {
 
 TEST_F(ArchiveTest, DamagedItemsFailTheExtractionAndLeaveNoFile) {
     const std::string data(200, 'd');
-    std::string good = test::rar5_archive({{"first.txt", "1"}, {"bad.bin", data}, {"last.txt", "3"}});
-    std::string truncated = good.substr(0, good.find(data) + 100);
     struct Case {
         const char* name;
         std::string bytes, error;
@@ -262,7 +264,6 @@ TEST_F(ArchiveTest, DamagedItemsFailTheExtractionAndLeaveNoFile) {
          test::rar5_archive({{"first.txt", "1"}, {"bad.bin", data, false, 3}, {"last.txt", "3"}}),
          "unsupported compression method",
          {"first.txt", "last.txt"}},
-        {"truncated", truncated, "data error", {"first.txt"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,6 +275,97 @@ TEST_F(ArchiveTest, DamagedItemsFailTheExtractionAndLeaveNoFile) {
         EXPECT_EQ(tree(path("out")), c.tree);
         fs::remove_all(path("out"));
     }
+}
+
+// An archive cut anywhere after its signature is refused whole: nothing of
+// it is written, so a package that ends early is never put in place.
+TEST_F(ArchiveTest, ArchiveCutAnywhereWritesNothing) {
+    const std::string good = test::rar5_archive({{"first.txt", std::string(300, '1')}, {"second.txt", "2"}});
+    for (size_t cut = 8; cut < good.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(good.size()));
+        auto a = rar5();
+        std::string error = error_of([&] {
+            a->OpenFile(write("a.rar", good.substr(0, cut)));
+            a->ExtractTo(path("out"));
+        });
+        EXPECT_NE(error, "no error");
+        a->Close();
+        EXPECT_EQ(tree(path("out")), std::set<std::string>{});
+        fs::remove_all(path("out"));
+    }
+}
+
+// Link items would come out as empty files under the link's name; names with
+// control characters are refused like paths that leave the target.
+TEST_F(ArchiveTest, LinkItemsAndControlCharactersAreRefused) {
+    struct Case {
+        const char* what;
+        Rar5Item item;
+        std::string error;
+    };
+    const std::string link = "Exception: Refused to extract \"kuvento.exe\": it is a link";
+    const Case cases[] = {
+        {"Unix symbolic link", {"kuvento.exe", "", false, 0, false, 1, "/bin/sh"}, link},
+        {"Windows symbolic link", {"kuvento.exe", "", false, 0, false, 2, "C:\\Windows\\notepad.exe"}, link},
+        {"junction", {"kuvento.exe", "", false, 0, false, 3, "C:\\Windows"}, link},
+        {"hard link", {"kuvento.exe", "", false, 0, false, 4, "ok.txt"}, link},
+        {"file copy", {"kuvento.exe", "", false, 0, false, 5, "ok.txt"}, link},
+        {"control character",
+         {"kuv\x01nto.exe", "x"},
+         "Exception: Refused to extract \"kuv?nto.exe\": its name holds a control character"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto a = rar5();
+        a->OpenFile(archive("a.rar", {{"ok.txt", "fine"}, c.item, {"after.txt", "x"}}));
+        EXPECT_EQ(error_of([&] { a->ExtractTo(path("out")); }), c.error);
+        a->Close();
+        EXPECT_EQ(tree(path("out")), std::set<std::string>{"ok.txt"});
+        fs::remove_all(path("out"));
+    }
+}
+
+// A link already in the target folder is not followed out of it, whether an
+// item's folder or the item itself.
+TEST_F(ArchiveTest, LinksInTheTargetAreNotFollowed) {
+    fs::create_directories(path("outside"));
+    test::write_file(path("outside/kuvento.exe"), "outside");
+    for (const char* item : {"dll/fbclient.dll", "kuvento.exe", "sub/../dll/x.dll"}) {
+        SCOPED_TRACE(item);
+        fs::create_directories(path("out"));
+        fs::create_directory_symlink(path("outside"), path("out/dll"));
+        fs::create_symlink(path("outside/kuvento.exe"), path("out/kuvento.exe"));
+        auto a = rar5();
+        a->OpenFile(archive("a.rar", {{item, "new"}}));
+        std::string error = error_of([&] { a->ExtractTo(path("out")); });
+        EXPECT_EQ(
+            error.rfind("Exception: Refused to extract \"" + std::string(item) + "\": its path leads", 0), 0u)
+            << error;
+        a->Close();
+        EXPECT_EQ(tree(path("outside")), std::set<std::string>{"kuvento.exe"});
+        EXPECT_EQ(test::read_file(path("outside/kuvento.exe")), "outside");
+        fs::remove_all(path("out"));
+    }
+}
+
+// A write the system refuses carries the system's reason (here the process's
+// file size limit stands in for a full disk), and leaves no part of the file.
+TEST_F(ArchiveTest, RefusedWriteCarriesTheSystemReason) {
+    auto a = rar5();
+    a->OpenFile(archive("a.rar", {{"small.txt", "x"}, {"big.bin", std::string(256 * 1024, 'b')}}));
+    struct rlimit previous;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    struct rlimit small = previous;
+    small.rlim_cur = 64 * 1024;
+    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error = error_of([&] { a->ExtractTo(path("out")); });
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previous_handler);
+    EXPECT_EQ(error,
+              "EWriteError: Cannot write file \"" + path("out") + "\\big.bin\". " + std::strerror(EFBIG));
+    a->Close();
+    EXPECT_EQ(tree(path("out")), std::set<std::string>{"small.txt"});
 }
 
 struct ProgressLog {

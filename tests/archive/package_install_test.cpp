@@ -9,8 +9,10 @@
 #include "platform/processes.h"
 #include "platform/program_start.h"
 #include "platform/window/scripted/scripted_backend.h"
+#include "release/release_folder.h"
 #include "support/fake_programs.h"
 #include "support/package_server.h"
+#include "support/signed_release.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +72,7 @@ protected:
             TForm1Config config;
             config.PackageHost = FPackages->host();
             config.ArchiveLibrary = FArchiveLibrary;
+            config.ReleasePublicKey = FReleaseKey;
             FApp.Initialize();
             FApp.CreateForm(FForm, std::move(config));
             FBackend.show_window();
@@ -106,6 +109,7 @@ protected:
     std::string FProgram;
     std::unique_ptr<PackageServer> FPackages;
     std::string FArchiveLibrary;
+    std::string FReleaseKey; // none: as a build without a release key
     SiteFolder FSite;
     StatusRecorder FBackend;
     TApplication FApp{FBackend};
@@ -221,14 +225,57 @@ TEST_P(SpoiltPackage, KeepsItsProgramsAndEndsTheStepUntilFixed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Packages, SpoiltPackage,
-    // A failed download leaves a file that is no archive; the archive error is the latest one.
-    ::testing::Values(Spoilt{"telvano.rar", {}, "telvano.exe", "Incorrect function", true},
+    // A failed download's error is the one shown, not that of opening what it left.
+    ::testing::Values(Spoilt{"telvano.rar", {}, "telvano.exe", "HTTP/1.1 404 Not Found", true},
+                      Spoilt{"kuvento.rar", {}, "kuvento.exe", "HTTP/1.1 404 Not Found", false},
                       Spoilt{"kuvento.rar",
                              {{"kuvento.exe", std::string(5000, 'k'), false, 0, true}},
                              "kuvento.exe",
                              "Cannot extract \"kuvento.exe\": CRC error",
                              false}),
-    [](const auto& info) { return std::string(info.param.program).substr(0, 7); });
+    [](const auto& info) {
+        return std::string(info.param.program).substr(0, 7) +
+               (info.param.items.empty() ? "Missing" : "Damaged");
+    });
+
+// A window with a release key installs a release signed with its private key,
+// and refuses every spoilt one: nothing of it is opened or put in place, the
+// running product is left alone, and the error names what did not match. A
+// manifest or signature that fails stops the step before it touches anything.
+class SignedRelease : public PackageStep, public ::testing::WithParamInterface<SpoiltRelease> {};
+
+TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
+    const SpoiltRelease& c = GetParam();
+    ReleaseKey key;
+    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()));
+    c.spoil(FPackages->root(), key);
+    FReleaseKey = key.public_pem();
+    make_site("localhost", false);
+    run_step();
+
+    if (!*c.error) {
+        EXPECT_EQ(box_texts(), std::vector<std::string>{});
+        EXPECT_TRUE(updated("kuvento.exe"));
+        EXPECT_EQ(site_file("logo1024.png"), kServedLogo);
+        EXPECT_TRUE(FApp.Terminated());
+        return;
+    }
+    ASSERT_EQ(FBackend.boxes.size(), 1u);
+    EXPECT_NE(FBackend.boxes[0].text.find(c.error), std::string::npos) << FBackend.boxes[0].text;
+    EXPECT_FALSE(updated("kuvento.exe"));
+    EXPECT_TRUE(first_still_running("kuvento.exe"));
+    EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.rar"));
+    EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.exe"));
+    // The manifest is checked first: when it fails, not even the logo is fetched.
+    bool release_refused = std::string(c.error).find("/2027/kuvento.rar") == std::string::npos;
+    EXPECT_EQ(fs::exists(FSite.path() / "logo1024.png"), !release_refused);
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
+    EXPECT_FALSE(FApp.Terminated());
+    EXPECT_EQ(starts().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, SignedRelease, ::testing::ValuesIn(kSpoiltReleases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kv::test

@@ -67,6 +67,7 @@ TEST_F(DbConnection, AttachFailuresCarryTheClientLinesJoinedByCarriageReturns) {
             }
         }
         EXPECT_FALSE(ibdb1.Connected()) << c.what;
+        EXPECT_FALSE(client_library_loaded()) << c.what << ": a failed attach keeps no client";
     }
 }
 
@@ -87,6 +88,37 @@ TEST_F(DbConnection, OpenAndCloseTwiceEmbeddedAndThroughTheServer) {
         EXPECT_FALSE(ibdb1.Connected()) << attach_name(how);
         ibdb1.Open(); // and again after a close
         EXPECT_TRUE(ibdb1.Connected());
+    }
+}
+
+// The client library's files are replaced after the database step, so the
+// library must be gone from the process once its last connection closes, and
+// come back for the next open. The embedded engine is the hard case: it keeps
+// the library mapped unless the client is shut down first.
+TEST_F(DbConnection, ClientLibraryIsUnloadedWithItsLastConnection) {
+    SiteDb db;
+    for (Attach how : {Attach::Embedded, Attach::Server}) {
+        SCOPED_TRACE(attach_name(how));
+        TDbConnection first("first"), second("second");
+        TDbTransaction first_t("first_t"), second_t("second_t");
+        configure(first, first_t, how, db.Path());
+        configure(second, second_t, how, db.Path());
+        ASSERT_FALSE(client_library_loaded());
+        first.Open();
+        second.Open();
+        first.Close();
+        EXPECT_TRUE(client_library_loaded()) << "still used by the second connection";
+        second.Close();
+        EXPECT_FALSE(client_library_loaded());
+
+        TDbQuery q;
+        q.SetConnection(&first);
+        q.SetSQL("select yil from firmabilgi");
+        q.Open();
+        EXPECT_TRUE(client_library_loaded());
+        EXPECT_EQ(q.Fields(0).AsVariant().AsInt64(), 2026);
+        first.Close();
+        EXPECT_FALSE(client_library_loaded());
     }
 }
 

@@ -39,7 +39,7 @@ Result kvtool(const std::string& args, const std::string& dir) {
 } // namespace
 
 TEST(KvtoolDb, MarkerQueryAndErrors) {
-    ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer";
+    ASSERT_TRUE(server_answers()) << server_missing_reason();
     SiteDb db;
     Result marker = kvtool("marker --server localhost " + db.Path(), db.Folder());
     EXPECT_EQ(marker.out, "{\"yil\":2026}\n");

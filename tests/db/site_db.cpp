@@ -28,7 +28,34 @@ std::string run(const std::string& command) {
     return out;
 }
 
+bool client_library_loaded() {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find("/libfbclient.so") != std::string::npos) return true;
+    return false;
+}
+
+namespace {
+
+// The private server's folder, when the environment names one.
+std::string private_server_folder() {
+    const char* dir = std::getenv("FIREBIRD");
+    if (!dir || !*dir || !fs::exists(fs::path(dir) / "firebird.conf")) return {};
+    return dir;
+}
+
+} // namespace
+
+std::string server_missing_reason() {
+    if (private_server_folder().empty())
+        return "FIREBIRD names no private Firebird server folder: run the tests through ctest "
+               "(it sets FIREBIRD and FIREBIRD_LOCK) after scripts/firebird-server start";
+    return std::string("the private Firebird server in ") + std::getenv("FIREBIRD") +
+           " does not answer; start it with scripts/firebird-server start";
+}
+
 bool server_answers() {
+    if (private_server_folder().empty()) return false;
     try {
         run(std::string("fbsvcmgr localhost:service_mgr -user SYSDBA -password ") + kSiteDatabasePassword +
             " -info_server_version");

@@ -1,7 +1,9 @@
 // Test databases for the database layer: a fresh Firebird database in a
 // folder of its own, created through the network server (so the server may
-// open it) and loaded with the site schema fixture by isql. The network
-// server must be running: a test that needs it fails when it is not.
+// open it) and loaded with the site schema fixture by isql. The server is the
+// tests' private one (scripts/firebird-server), reached as "localhost" through
+// the FIREBIRD folder that ctest hands to every test and so to every program
+// a test starts. It must be running: a test that needs it fails when it is not.
 #pragma once
 
 #include "db/db_connection.h"
@@ -15,16 +17,18 @@
 
 namespace kv::test {
 
-// Whether the server on 127.0.0.1:3050 accepts the built-in login.
+// Whether the tests' private server accepts the built-in login. False when
+// FIREBIRD names no private server folder: "localhost" would then be the
+// machine's own server, which the tests never use.
 bool server_answers();
+
+// Why server_answers() said no, for the failure message.
+std::string server_missing_reason();
 
 // Fixture of the tests that need the server: each fails at once when it does not answer.
 class ServerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(server_answers()) << "the Firebird server on 127.0.0.1:3050 does not answer; "
-                                         "start it with scripts/firebird-server start";
-    }
+    void SetUp() override { ASSERT_TRUE(server_answers()) << server_missing_reason(); }
 };
 
 // The message of the kv::Exception that f raises ("no error" when none), and
@@ -61,6 +65,10 @@ void configure(TDbConnection& c, TDbTransaction& t, Attach how, const std::strin
 Variant scalar(Attach how, const std::string& database, const std::string& sql);
 int64_t row_count(Attach how, const std::string& database, const std::string& from_where);
 bool has_relation(Attach how, const std::string& database, const std::string& name);
+
+// Whether this process has the Firebird client library mapped, as the kernel
+// sees it (/proc/self/maps), whatever folder it was loaded from.
+bool client_library_loaded();
 
 // Runs a shell command; returns its standard output, fails the test on a non-zero exit.
 std::string run(const std::string& command);

@@ -2,6 +2,7 @@
 // window backend, downloading from nginx on loopback.
 #include "app/updater_fixture.h"
 #include "http/net_exceptions.h"
+#include "platform/files.h"
 #include "rtl/exception.h"
 #include "support/http_nginx.h"
 #include "support/http_script_server.h"
@@ -10,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace kv {
 namespace {
@@ -87,33 +89,83 @@ TEST(DownloadFile, WithoutALengthTheBarStaysAtZero) {
     EXPECT_EQ(w.form->ProgressPosition(), 0);
 }
 
-TEST(DownloadFile, FailuresLeaveTheFileAsWritten) {
+TEST(DownloadFile, MissingFolderIsACreateErrorAndNoRequest) {
     test::SiteFolder site;
     site.write("www/2027/x.rar", "x");
     test::NginxServer nginx(site.path() / "www");
     Window w;
-
-    // The target folder is missing: the create error, and no request.
     std::string missing = (site.path() / "nofolder" / "kuvento.rar").string();
     try {
         w.form->DownloadFile(nginx.url("/2027/x.rar"), missing);
         ADD_FAILURE() << "no error";
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(e.Message().rfind("Cannot create file \"" + missing + "\". ", 0), 0u) << e.Message();
+        EXPECT_EQ(e.Message().rfind("Cannot create file \"" + missing + ".part\". ", 0), 0u) << e.Message();
     }
     EXPECT_TRUE(nginx.request_connections().empty());
+}
 
-    // An error status: the file exists and is empty; the message is the status line.
-    fs::path target = site.path() / "update" / "dll.rar";
-    site.write("update/dll.rar", "old content");
-    try {
-        w.form->DownloadFile(nginx.url("/2027/dll.rar"), target.string());
-        ADD_FAILURE() << "no error";
-    } catch (const ENetHTTPProtocolException& e) {
-        EXPECT_EQ(e.Message(), "HTTP/1.1 404 Not Found");
+// A download that fails leaves the file it was to replace as it was, and no
+// part of itself: the error status, a body cut short, a server that is not
+// there. A target that did not exist is not created.
+TEST(DownloadFile, FailuresLeaveTheTargetAsItWas) {
+    struct Case {
+        const char* what;
+        std::vector<test::ConnectionScript> scripts; // empty: nothing listens
+        const char* error;
+    };
+    const Case cases[] = {
+        {"error status",
+         {test::respond("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")},
+         "HTTP/1.1 404 Not Found"},
+        {"cut body",
+         {{test::read_request(),
+           test::send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(30000, 'n')),
+           test::close_connection()}},
+         ""},
+        {"no server", {}, ""},
+    };
+    for (const Case& c : cases) {
+        for (bool existed : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (existed ? ", target existed" : ", no target"));
+            test::SiteFolder site;
+            fs::path target = site.path() / "logo1024.png";
+            if (existed) site.write("logo1024.png", "the old logo");
+            std::optional<test::HttpScriptServer> server;
+            if (!c.scripts.empty()) server.emplace(c.scripts);
+            Window w;
+            try {
+                w.form->DownloadFile(server ? server->url("/logo1024.png")
+                                            : "http://127.0.0.1:9/logo1024.png",
+                                     target.string());
+                ADD_FAILURE() << "no error";
+            } catch (const Exception& e) {
+                EXPECT_NE(e.Message().find(c.error), std::string::npos) << e.Message();
+            }
+            if (existed)
+                EXPECT_EQ(read_file(target), "the old logo");
+            else
+                EXPECT_FALSE(fs::exists(target));
+            EXPECT_FALSE(fs::exists(target.string() + ".part"));
+        }
     }
-    EXPECT_TRUE(fs::exists(target));
-    EXPECT_EQ(fs::file_size(target), 0u);
+}
+
+// A read-only target is refused with the create error and keeps its content.
+TEST(DownloadFile, ReadOnlyTargetIsACreateError) {
+    test::SiteFolder site;
+    test::HttpScriptServer server({test::respond("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew")});
+    fs::path target = site.write("logo1024.png", "the old logo");
+    ASSERT_TRUE(os::set_read_only(target.string(), true));
+    Window w;
+    try {
+        w.form->DownloadFile(server.url("/logo1024.png"), target.string());
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot create file \"" + target.string() + "\". ", 0), 0u)
+            << e.Message();
+    }
+    EXPECT_EQ(read_file(target), "the old logo");
+    EXPECT_FALSE(fs::exists(target.string() + ".part"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // TNetHTTP against the scripted loopback server: exact request bytes, status
 // and header reading, framing, connection reuse, cookies, work events and
 // socket failures. The server is in-process, so these run under Wine too.
+#include "http/body_text.h"
 #include "http/net_exceptions.h"
 #include "http/net_http.h"
 #include "rtl/stream.h"
@@ -156,13 +157,62 @@ TEST(HttpResponse, StatusHeadersAndFraming) {
         {"200.0 is 200", "HTTP/1.1 200.0 OK\r\nContent-Length: 2\r\n\r\nok", true, "ok"},
         {"no status number", "HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n", false, "",
          "ENetHTTPProtocolException", "HTTP/1.1 OK", -1, ""},
-        {"two Content-Length lines, first counts",
-         "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabc", true, "abc"},
+        {"two differing Content-Length lines",
+         "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabc", false, "",
+         "ENetMalformedResponse", "Conflicting Content-Length fields."},
+        {"two equal Content-Length lines",
+         "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length:  3\r\n\r\nabc", true, "abc"},
         {"Content-Length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""},
         {"chunked beats length, extension and trailer",
          chunked + "5;ext=1\r\nhello\r\n6\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n", true, "hello world"},
-        {"bad chunk-size line counts as 0", chunked + "5\r\nhello\r\nzz\r\nX-Trailer: t\r\n\r\n", true,
-         "hello"},
+        {"garbled chunk-size line refused", chunked + "5\r\nhello\r\nzz\r\nX-Trailer: t\r\n\r\n", false,
+         "hello", "ENetMalformedChunk", "Invalid chunk size."},
+        {"negative chunk size refused", chunked + "5\r\nhello\r\n-5\r\nworld\r\n0\r\n\r\n", false, "hello",
+         "ENetMalformedChunk", "Invalid chunk size."},
+        {"empty chunk-size line refused", chunked + "5\r\nhello\r\n\r\n\r\n", false, "hello",
+         "ENetMalformedChunk", "Invalid chunk size."},
+        {"close before the header section ends", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", false, "",
+         "ENetConnClosedGracefully", "Connection Closed Gracefully."},
+        {"close inside a header line", "HTTP/1.1 200 OK\r\nContent-Len", false, "",
+         "ENetConnClosedGracefully", "Connection Closed Gracefully."},
+        {"header section beyond 1 MiB",
+         "HTTP/1.1 200 OK\r\n" +
+             [] {
+                 std::string lines;
+                 for (int i = 0; i < 70; ++i)
+                     lines += "X-Filler: " + std::string(16000, 'f') + "\r\n";
+                 return lines;
+             }() +
+             "\r\nbody",
+         false, "", "ENetMalformedResponse", "Response header section too large."},
+        {"endless trailer refused",
+         chunked + "2\r\nab\r\n0\r\n" +
+             [] {
+                 std::string lines;
+                 for (int i = 0; i < 70; ++i)
+                     lines += "X-Trailer: " + std::string(16000, 't') + "\r\n";
+                 return lines;
+             }() +
+             "\r\n",
+         false, "ab", "ENetMalformedResponse", "Response header section too large."},
+        {"20 interim responses skipped",
+         [] {
+             std::string r;
+             for (int i = 0; i < 20; ++i)
+                 r += "HTTP/1.1 100 Continue\r\n\r\n";
+             return r;
+         }() +
+             ok_response("body"),
+         true, "body"},
+        {"21 interim responses refused",
+         [] {
+             std::string r;
+             for (int i = 0; i < 21; ++i)
+                 r += "HTTP/1.1 102 Processing\r\n\r\n";
+             return r;
+         }() +
+             ok_response("body"),
+         false, "", "ENetMalformedResponse", "Too many interim responses."},
         {"chunk size beyond 32 bits refused", chunked + "80000000\r\nxx", false, "", "ENetMalformedChunk",
          "Invalid chunk size."},
         {"body until close", "HTTP/1.1 200 OK\r\n\r\nto the end", true, "to the end"},
@@ -195,6 +245,33 @@ TEST(HttpResponse, StatusHeadersAndFraming) {
         EXPECT_EQ(o.message, c.message) << c.name;
         EXPECT_EQ(o.error_code, c.error_code) << c.name;
         EXPECT_EQ(o.error_body, c.error_body) << c.name;
+    }
+}
+
+// A server that stops sending ends the transfer with the read time-out
+// wherever it stalls; the updater waits 60 s, tests a tenth of a second.
+TEST(HttpResponse, StalledServerTimesOut) {
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"before the status line", ""},
+        {"inside the header section", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"},
+        {"inside a body of known length", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"},
+        {"inside a chunk", chunked + "5\r\nab"},
+        {"before a chunk-size line", chunked + "5\r\nabcde\r\n"},
+        {"inside the trailer", chunked + "0\r\nX-Trailer: t\r\n"},
+        {"inside a body until close", "HTTP/1.1 200 OK\r\n\r\nabc"},
+        {"inside an error body", "HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nabc"},
+    };
+    EXPECT_EQ(TNetHTTP().ReadTimeout, 60000);
+    for (const auto& [name, sent] : cases) {
+        HttpScriptServer server({{read_request(), send(sent), test::hold()}});
+        TNetHTTP http;
+        http.ReadTimeout = 100;
+        Outcome o = fetch(http, server.url("/"));
+        EXPECT_FALSE(o.ok) << name;
+        EXPECT_EQ(o.cls, "ENetReadTimeout") << name;
+        EXPECT_EQ(o.message, "Read timed out.") << name;
+        EXPECT_FALSE(http.Connected()) << name;
     }
 }
 
@@ -264,6 +341,43 @@ TEST(HttpBody, HtmlIntoAFileIsWrittenWhole) {
     EXPECT_EQ(read_file(dir.file("page.html")), body);
     EXPECT_EQ(http.Response().MetaHTTPEquiv.Values("X-Equiv"), "v");
     EXPECT_EQ(http.Response().CharSet, "utf-8");
+}
+
+// Text bodies of any size are not held whole: a large HTML body reaches the
+// file while it arrives, and of a large error page only a bounded head is
+// kept for ErrorMessage while the rest is read off the connection, which then
+// serves the next request.
+TEST(HttpBody, LargeTextBodiesAreNotHeldInMemory) {
+    const size_t size = 3 * 1024 * 1024;
+    std::string page =
+        "<html><head><meta charset=iso-8859-9></head><body>" + std::string(size, 'x') + "</body>";
+    HttpScriptServer server(
+        {{read_request(), send(ok_response(page, "Content-Type: text/html\r\n")), read_request(),
+          send("HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/html\r\n"
+               "Content-Length: " +
+               std::to_string(page.size()) + "\r\n\r\n" + page),
+          read_request(), send(ok_response("next"))}});
+    TempDir dir;
+    TNetHTTP http;
+    int64_t written_while_reading = 0;
+    {
+        TFileStream file(dir.file("page.html"), fmCreate);
+        http.OnWork = [&](TNetComponent*, TWorkMode, int64_t n) {
+            if (n < static_cast<int64_t>(page.size())) written_while_reading = file.Position();
+        };
+        ASSERT_TRUE(fetch(http, server.url("/page.html"), &file).ok);
+        http.OnWork = nullptr;
+    }
+    EXPECT_GT(written_while_reading, 0);
+    EXPECT_EQ(read_file(dir.file("page.html")), page);
+    EXPECT_EQ(http.Response().CharSet, "iso-8859-9");
+
+    Outcome error = fetch(http, server.url("/error"));
+    EXPECT_EQ(error.message, "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(error.error_body.rfind("<html><head>", 0), 0u);
+    EXPECT_LE(error.error_body.size(), 2 * kBodyHeadBytes); // ISO 8859-9 letters take up to two UTF-8 bytes
+    EXPECT_EQ(fetch(http, server.url("/next")).body, "next");
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST(HttpConnection, ReuseAndClose) {

@@ -63,7 +63,7 @@ TEST(HttpNginx, SevenDownloadsShareOneConnection) {
         EXPECT_EQ(http.ResponseCode(), 200);
         EXPECT_TRUE(same_file(out, site.root / "www" / names[i])) << names[i];
     }
-    auto conns = nginx.request_connections();
+    auto conns = nginx.request_connections(7);
     ASSERT_EQ(conns.size(), 7u);
     for (const std::string& c : conns)
         EXPECT_EQ(c, conns[0]);

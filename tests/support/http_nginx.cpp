@@ -68,12 +68,17 @@ std::string NginxServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(FPort) + path;
 }
 
-std::vector<std::string> NginxServer::request_connections() const {
-    std::ifstream log(FPrefix / "access.log");
-    std::vector<std::string> out;
-    for (std::string line; std::getline(log, line);)
-        out.push_back(line.substr(0, line.find(' ')));
-    return out;
+std::vector<std::string> NginxServer::request_connections(size_t at_least) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::ifstream log(FPrefix / "access.log");
+        std::vector<std::string> out;
+        // A line without its newline is still being written.
+        for (std::string line; std::getline(log, line) && !log.eof();)
+            out.push_back(line.substr(0, line.find(' ')));
+        if (out.size() >= at_least || std::chrono::steady_clock::now() > deadline) return out;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 } // namespace kv::test

@@ -22,8 +22,11 @@ public:
 
     uint16_t port() const { return FPort; }
     std::string url(const std::string& path) const;
-    // The connection serial number of each request logged so far.
-    std::vector<std::string> request_connections() const;
+    // The connection serial number of each request logged so far. nginx
+    // logs a request only after it has sent the response, so a client may
+    // finish before the line is written: this waits (up to 10 s) until at
+    // least `at_least` requests are logged.
+    std::vector<std::string> request_connections(size_t at_least = 0) const;
 
 private:
     std::filesystem::path FPrefix;

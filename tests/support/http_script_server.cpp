@@ -96,6 +96,15 @@ void HttpScriptServer::serve(os::SocketHandle s, const ConnectionScript& script)
         case ServerStep::Pause:
             std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
             break;
+        case ServerStep::Hold:
+            for (;;) {
+                uint32_t error = 0;
+                int ready = os::socket_wait_readable(s, 20, error);
+                if (FStop || ready < 0) break;
+                char buf[4096];
+                if (ready > 0 && os::socket_recv(s, buf, sizeof buf, error) <= 0) break;
+            }
+            break;
         case ServerStep::Close:
             os::socket_close(s);
             return;

@@ -17,7 +17,7 @@
 namespace kv::test {
 
 struct ServerStep {
-    enum Kind { ReadRequest, Send, Pause, Close, Reset } kind;
+    enum Kind { ReadRequest, Send, Pause, Hold, Close, Reset } kind;
     std::string bytes;
     int ms = 0;
 };
@@ -31,6 +31,11 @@ inline ServerStep send(std::string bytes) {
 }
 inline ServerStep pause(int ms) {
     return {ServerStep::Pause, {}, ms};
+}
+// Sends nothing more and keeps the connection open until the client closes
+// it (or the server stops): a stalled server, with no clock involved.
+inline ServerStep hold() {
+    return {ServerStep::Hold, {}, 0};
 }
 inline ServerStep close_connection() {
     return {ServerStep::Close, {}, 0};

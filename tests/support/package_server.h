@@ -32,6 +32,8 @@ public:
 
     // host:port, as the updater's configuration takes it.
     std::string host() const { return "127.0.0.1:" + std::to_string(FNginx.port()); }
+    // The served folder, laid out as the package server has it.
+    const std::filesystem::path& root() const { return FRoot.path(); }
     // The served file of package `name` ("kuvento.rar"), for spoiling it.
     std::filesystem::path package(const std::string& name) const { return FRoot.path() / "2027" / name; }
     // Serves package `name` with these items instead.

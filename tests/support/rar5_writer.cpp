@@ -20,7 +20,11 @@ constexpr uint64_t kEndHeader = 5;
 constexpr uint64_t kHasData = 0x0002;   // header flag: a data area follows
 constexpr uint64_t kDirectory = 0x0001; // file flags
 constexpr uint64_t kHasCrc = 0x0004;
+constexpr uint64_t kHasExtra = 0x0001; // header flag: an extra area is present
+constexpr uint64_t kRedirectionRecord = 5;
 constexpr uint64_t kHostWindows = 0;
+constexpr uint64_t kHostUnix = 1;
+constexpr uint64_t kUnixSymlinkMode = 0120777;
 constexpr uint64_t kAttrArchive = 0x20;
 constexpr uint64_t kAttrDirectory = 0x10;
 
@@ -77,20 +81,36 @@ std::string end_header() {
     return header(b);
 }
 
-std::string file_header(const std::string& path, uint64_t size, uint32_t crc, bool folder, unsigned method) {
+// The extra area holding one file system redirection record.
+std::string redirection_extra(unsigned link, const std::string& target) {
+    std::string record;
+    put_vint(record, kRedirectionRecord);
+    put_vint(record, link);
+    put_vint(record, 0); // flags: the target is no folder
+    put_vint(record, target.size());
+    record += target;
+    std::string extra;
+    put_vint(extra, record.size());
+    return extra + record;
+}
+
+std::string file_header(const std::string& path, uint64_t size, uint32_t crc, bool folder, unsigned method,
+                        unsigned link = 0, const std::string& link_target = {}) {
+    const std::string extra = link ? redirection_extra(link, link_target) : std::string();
     std::string b;
     put_vint(b, kFileHeader);
-    put_vint(b, folder ? 0 : kHasData);
+    put_vint(b, (folder ? 0 : kHasData) | (extra.empty() ? 0 : kHasExtra));
+    if (!extra.empty()) put_vint(b, extra.size());
     if (!folder) put_vint(b, size); // data size: stored, so the packed size is the size
     put_vint(b, folder ? kDirectory : kHasCrc);
     put_vint(b, size);
-    put_vint(b, folder ? kAttrDirectory : kAttrArchive);
+    put_vint(b, folder ? kAttrDirectory : link == 1 ? kUnixSymlinkMode : kAttrArchive);
     if (!folder) put_u32(b, crc);
     put_vint(b, static_cast<uint64_t>(method) << 7); // version 0, not solid
-    put_vint(b, kHostWindows);
+    put_vint(b, link == 1 ? kHostUnix : kHostWindows);
     put_vint(b, path.size());
     b += path;
-    return header(b);
+    return header(b + extra);
 }
 
 constexpr size_t kChunk = 1 << 20;
@@ -110,7 +130,7 @@ std::string rar5_archive(const std::vector<Rar5Item>& items) {
     out += main_header();
     for (const auto& it : items) {
         uint32_t crc = crc32(it.data) ^ (it.bad_crc ? 0x5A5A5A5Au : 0u);
-        out += file_header(it.path, it.data.size(), crc, it.folder, it.method);
+        out += file_header(it.path, it.data.size(), crc, it.folder, it.method, it.link, it.link_target);
         if (!it.folder) out += it.data;
     }
     return out + end_header();

@@ -18,6 +18,10 @@ struct Rar5Item {
     bool folder = false;
     unsigned method = 0;  // compression method in the header; the data is stored as given
     bool bad_crc = false; // store a data CRC that does not match
+    // A file system redirection record: 1 Unix symbolic link, 2 Windows
+    // symbolic link, 3 junction, 4 hard link, 5 file copy; 0 none.
+    unsigned link = 0;
+    std::string link_target = {};
 };
 
 uint32_t crc32(std::string_view bytes, uint32_t crc = 0);

@@ -2,10 +2,12 @@
 // is: the rules that decide which text reaches the server as one statement.
 #include "db/db_query.h"
 #include "db/script_splitter.h"
+#include "platform/unicode.h"
 #include "rtl/exception.h"
 #include "workflow/upgrade_script.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -185,6 +187,30 @@ TEST(ScriptSplitter, OffsetsCountUtf16UnitsFromTheFirstNonBlankCharacter) {
     EXPECT_EQ(st[2].char_offset, 42u); // this character takes two units
     EXPECT_EQ(st[3].char_offset, 46u);
     EXPECT_EQ(st[3].start_column, 4u);
+}
+
+// Every line and column, checked against a count from the line's start: many
+// statements share long lines, some span lines, and a two-character
+// delimiter takes its first character back from the statement text.
+TEST(ScriptSplitter, LinesAndColumnsOfStatementsSharingLongLines) {
+    std::string script;
+    for (int i = 0; i < 300; ++i)
+        script += i % 7 == 0 ? "select 'ü𝄞',\r\n  " + std::to_string(i) + " from x; " : "a" + std::to_string(i) + "ş;";
+    script += "\r\nset term !! ;execute block as begin end!!ş!!\r\nset term ; !!x;y";
+    const std::string text = prepare_script_text(script);
+    auto line_and_column = [&](size_t at) {
+        const size_t nl = text.rfind('\n', at == 0 ? 0 : at - 1);
+        const size_t line_start = nl == std::string::npos || at == 0 ? 0 : nl + 1;
+        const size_t line = 1 + std::count(text.begin(), text.begin() + line_start, '\n');
+        return std::pair(line, utf16_length(std::string_view(text).substr(line_start, at - line_start)));
+    };
+    const auto st = split_all(script);
+    ASSERT_GT(st.size(), 300u);
+    for (const auto& s : st) {
+        SCOPED_TRACE(s.text);
+        EXPECT_EQ(std::pair(s.start_line, s.start_column), line_and_column(s.offset));
+        EXPECT_EQ(std::pair(s.end_line, s.end_column), line_and_column(s.end));
+    }
 }
 
 TEST(ScriptSplitter, DelimiterChangeLastsUntilTheNextStart) {

@@ -2,6 +2,7 @@
 # read its window from outside through probe.exe. Sourced by the tests; they
 # set PROBE (probe.exe), SHOTS (screenshot folder) and LABEL (this case's name).
 wine64=/usr/lib/wine/wine64
+probe_loader=$wine64
 scratch=$(mktemp -d)
 app_pid=
 
@@ -49,7 +50,7 @@ wait_exit() { # seconds
 }
 
 # One snapshot of every visible window; the queries below read the last one.
-snap() { "$wine64" "$PROBE" list >"$scratch/state" 2>"$scratch/probe.err" || die "probe list: $(cat "$scratch/probe.err")"; }
+snap() { "$probe_loader" "$PROBE" list >"$scratch/state" 2>"$scratch/probe.err" || die "probe list: $(cat "$scratch/probe.err")"; }
 
 # Fields of a control line: 2 hwnd, 3 parent, 4 class, 5 text, 6 visible, 7 enabled, 8 centre.
 # Texts reach awk through the environment: -v would expand the "\" of paths.
@@ -75,4 +76,4 @@ wait_for() { # seconds description condition...
   done
 }
 
-probe() { "$wine64" "$PROBE" "$@" || die "probe $*"; }
+probe() { "$probe_loader" "$PROBE" "$@" || die "probe $*"; }

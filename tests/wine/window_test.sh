@@ -10,8 +10,9 @@
 #     the whole update from "Güncelleme Başla" in a site with the product's
 #     programs running: what Wine can do is done for real, and the package
 #     step ends where Windows' 7z.dll is missing, before any download
-# LOADER is the Wine loader of the exe's kind; READY_SECONDS bounds the wait
-# for the first window (the emulated 32-bit Wine is slow).
+# LOADER is the Wine loader of the exe's kind (scripts/wine32 for the 32-bit
+# deployable); READY_SECONDS bounds the wait for the first window (the
+# emulated 32-bit Wine is slow).
 set -uo pipefail
 # Under emulation Wine has been seen, rarely, never to show the first window
 # right after its prefix was prepared: a run whose window never appeared
@@ -30,12 +31,15 @@ case_name=$1 loader=$2 exe=$3
 PROBE=$4 SHOTS=$5
 LABEL=$case_name-$(basename "$(dirname "$exe")")
 . "$(dirname "$0")/harness.sh"
+# 32-bit Wine lives in a root of its own with a prefix of its own, and the
+# probe must ask that Wine's server for the windows.
+if [ "$(basename "$loader")" = wine32 ]; then
+  [ -n "${KV_WINE32_PREFIX:-}" ] || die "KV_WINE32_PREFIX names no 32-bit Wine prefix (scripts/test makes one)"
+  export WINEPREFIX=$KV_WINE32_PREFIX
+  probe_loader=$loader
+fi
 need_peers
 [ -f "$exe" ] || die "$exe is missing (scripts/test builds it)"
-if [ "$loader" = wine ]; then
-  grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 ||
-    die "32-bit Wine needs qemu-i386 registered with binfmt_misc (scripts/test does it)"
-fi
 ready=${READY_SECONDS:-60}
 
 # The first window: a timeout here is status 3 (see the top).

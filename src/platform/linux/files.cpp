@@ -32,6 +32,10 @@ std::string native_path(std::string_view path) {
     return p;
 }
 
+bool windows_name_rules() {
+    return false;
+}
+
 std::string current_directory() {
     std::string buf(4096, '\0');
     while (!::getcwd(buf.data(), buf.size())) {
@@ -50,6 +54,11 @@ bool file_exists(std::string_view path) {
 bool directory_exists(std::string_view path) {
     struct stat st;
     return ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_link(std::string_view path) {
+    struct stat st;
+    return ::lstat(native_path(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool create_directory(std::string_view path) {
@@ -125,6 +134,12 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
     ::close(in);
     if (::close(out) != 0) ok = false;
     return ok ? true : fail(e);
+}
+
+bool replace_file(std::string_view from, std::string_view to) {
+    auto dst = native_path(to);
+    if (is_read_only_file(dst)) return fail(EACCES);
+    return ::rename(native_path(from).c_str(), dst.c_str()) == 0;
 }
 
 bool set_read_only(std::string_view path, bool read_only) {

@@ -19,6 +19,10 @@ std::string native_path(std::string_view path) {
     return std::string(path);
 }
 
+bool windows_name_rules() {
+    return true;
+}
+
 std::string current_directory() {
     DWORD n = GetCurrentDirectoryW(0, nullptr);
     std::wstring buf(n, L'\0');
@@ -37,6 +41,11 @@ bool directory_exists(std::string_view path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool is_link(std::string_view path) {
+    DWORD a = attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool create_directory(std::string_view path) {
     return CreateDirectoryW(to_wide(path).c_str(), nullptr);
 }
@@ -49,6 +58,11 @@ bool delete_file(std::string_view path) {
 
 bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) {
     return CopyFileW(to_wide(from).c_str(), to_wide(to).c_str(), fail_if_exists);
+}
+
+bool replace_file(std::string_view from, std::string_view to) {
+    return MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool set_read_only(std::string_view path, bool read_only) {

@@ -116,10 +116,15 @@ public:
     // Shows the window (the system picks its place), then calls
     // form.deliver_show() once.
     virtual void show_window() = 0;
-    // A holder changed: draw its new state.
+    // A holder changed: draw its new state. A backend may hold the drawing
+    // of a progress bar or label back until its next display frame.
     virtual void update(Control& control) = 0;
     virtual void focus(Control& control) = 0;
+    // Paints the control at once; a control whose change is held back for
+    // the next frame is painted with that frame instead.
     virtual void repaint_now(Control& control) = 0;
+    // Draws and paints at once every change held back for the next frame.
+    virtual void paint_held() = 0;
     // A modal box with one "OK" button, centred on the screen; returns when
     // the operator has closed it.
     virtual void message_box(const std::string& caption, const std::string& text, BoxIcon icon) = 0;
@@ -167,6 +172,8 @@ public:
     char16_t deliver_key_press(Control& control, char16_t key);
     void deliver_show();
     void deliver_close();
+    // Paints what the backend holds back for its next frame.
+    void paint_held() { FBackend.paint_held(); }
     // Runs `handler` as an event handler: errors go to OnException.
     void run_handler(const std::function<void()>& handler);
 

@@ -1,8 +1,10 @@
 // The window drawn with Qt Widgets (the Linux target): one top-level widget
 // with a child widget per holder, placed at the holders' bounds; Qt scales
 // them with the screen. Boxes are QMessageBox; ProcessMessages is
-// processEvents.
+// processEvents. The bar and the labels are drawn at most once per frame of
+// the window's screen (FramePacer).
 #include "platform/window/backend.h"
+#include "platform/window/frame_pacer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -17,10 +19,14 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace kv::window {
 
@@ -58,7 +64,13 @@ private:
 
 class QtBackend : public Backend {
 public:
-    QtBackend() : FApp(std::make_unique<QApplication>(FArgc, FArgv)), FRouter(*this) {}
+    QtBackend()
+        : FApp(std::make_unique<QApplication>(FArgc, FArgv)), FRouter(*this),
+          FPacer([this](Control& c) { draw(c); }, [this](FramePacer::Clock::duration d) { call_in(d); }) {
+        FPaceTimer.setSingleShot(true);
+        FPaceTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&FPaceTimer, &QTimer::timeout, [this] { FPacer.draw_due(); });
+    }
     ~QtBackend() override {
         FWidgets.clear();
         FWindow.reset();
@@ -75,7 +87,7 @@ public:
     }
     void repaint_now(Control& control) override {
         QWidget* w = widget(control);
-        if (!w) return;
+        if (!w || FPacer.holds(control)) return;
         // The bar shows no text, so its picture changes only with the filled
         // width; a download moves it tens of thousands of times, mostly by
         // less than a pixel, and QProgressBar::setValue has already painted
@@ -89,6 +101,14 @@ public:
             it->second = filled;
         }
         w->repaint();
+    }
+    void paint_held() override {
+        std::vector<QWidget*> held;
+        for (auto& [c, w] : FWidgets)
+            if (FPacer.holds(*c)) held.push_back(w);
+        FPacer.draw_held();
+        for (QWidget* w : held)
+            w->repaint();
     }
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override {
         QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, qs(caption),
@@ -123,6 +143,10 @@ private:
         return it == FWidgets.end() ? nullptr : it->second;
     }
     QWidget* make_widget(Control& c, QWidget* parent);
+    void draw(Control& c);
+    void call_in(FramePacer::Clock::duration delay) {
+        FPaceTimer.start(std::chrono::ceil<std::chrono::milliseconds>(delay));
+    }
     void set_tab_order();
 
     int FArgc = 1;
@@ -137,6 +161,8 @@ private:
     std::map<Control*, int> FLinesShown;
     std::map<QProgressBar*, int> FBarFill; // filled width at the last repaint_now
     bool FWoken = false;
+    FramePacer FPacer;
+    QTimer FPaceTimer;
 };
 
 bool EventRouter::eventFilter(QObject* watched, QEvent* event) {
@@ -229,14 +255,27 @@ void QtBackend::create_window(Form& form) {
     FWindow->setPalette(palette);
     FWindow->setAutoFillBackground(true);
     FWindow->installEventFilter(&FRouter);
+    if (QScreen* screen = FWindow->screen()) FPacer.set_refresh_rate(screen->refreshRate());
     for (Control* c : form.controls()) {
         QWidget* parent = c->Parent() ? FWidgets.at(c->Parent()) : FWindow.get();
         QWidget* w = make_widget(*c, parent);
         w->setGeometry(c->bounds.left, c->bounds.top, c->bounds.width, c->bounds.height);
         FWidgets[c] = w;
-        update(*c);
+        draw(*c);
     }
     set_tab_order();
+}
+
+// Texts and positions of the bar and the labels are paced; a change of
+// enabled or visible state is drawn at once, with the latest text.
+void QtBackend::update(Control& c) {
+    QWidget* w = widget(c);
+    if (!w) return;
+    const bool paced = c.Kind() == ControlKind::Label || c.Kind() == ControlKind::ProgressBar;
+    if (paced && w->isEnabledTo(FWindow.get()) == c.Enabled() && w->isHidden() != c.Visible())
+        FPacer.changed(c);
+    else
+        draw(c);
 }
 
 // Qt keeps one tab chain for the window: the window's controls by their tab
@@ -262,7 +301,7 @@ void QtBackend::set_tab_order() {
     chain(nullptr);
 }
 
-void QtBackend::update(Control& c) {
+void QtBackend::draw(Control& c) {
     QWidget* w = widget(c);
     if (!w) return;
     const QString text = qs(c.Text());

@@ -51,6 +51,7 @@ public:
     void update(Control&) override {}
     void focus(Control& control) override { FFocus = &control; }
     void repaint_now(Control&) override { ++FRepaints; }
+    void paint_held() override {} // nothing is held without pixels
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override;
     void process_messages() override;
     // Nothing can arrive while a test waits: with nothing scheduled and no

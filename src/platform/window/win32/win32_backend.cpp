@@ -4,7 +4,10 @@
 // monitor's DPI and rescaled when the window moves to another monitor. The
 // message loop runs IsDialogMessageW so Tab moves between controls and Enter
 // in the edit field reaches its key-press handler. Boxes are MessageBoxW.
+// The bar and the labels are drawn at most once per display frame
+// (FramePacer), the held changes by a timer of the window.
 #include "platform/window/backend.h"
+#include "platform/window/frame_pacer.h"
 
 #include "platform/unicode.h"
 
@@ -13,6 +16,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -26,6 +30,7 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"TForm1";
 constexpr wchar_t kPanelClass[] = L"TPanel";
 constexpr int kFirstControlId = 100; // clear of IDOK and IDCANCEL
+constexpr UINT_PTR kPaceTimer = 1;
 
 class Win32Backend;
 Win32Backend* g_backend = nullptr; // the one window of this thread
@@ -72,7 +77,8 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR i
 
 class Win32Backend : public Backend {
 public:
-    Win32Backend() {
+    Win32Backend()
+        : FPacer([this](Control& c) { draw(c); }, [this](FramePacer::Clock::duration d) { call_in(d); }) {
         INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&icc);
         HINSTANCE inst = GetModuleHandleW(nullptr);
@@ -111,7 +117,16 @@ public:
         if (HWND h = handle(control)) SetFocus(h);
     }
     void repaint_now(Control& control) override {
+        if (FPacer.holds(control)) return;
         if (HWND h = handle(control)) RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+    void paint_held() override {
+        std::vector<HWND> held;
+        for (auto& [c, h] : FHandles)
+            if (FPacer.holds(*c)) held.push_back(h);
+        FPacer.draw_held();
+        for (HWND h : held)
+            RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     void message_box(const std::string& caption, const std::string& text, BoxIcon icon) override {
         UINT type = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND | (icon == BoxIcon::Error ? MB_ICONERROR : 0);
@@ -156,6 +171,11 @@ private:
         DispatchMessageW(&msg);
     }
     HWND make_control(Control& c, HWND parent, int id);
+    void draw(Control& c);
+    void call_in(FramePacer::Clock::duration delay) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
+        SetTimer(FWindow, kPaceTimer, static_cast<UINT>(std::max<decltype(ms)>(ms, USER_TIMER_MINIMUM)), nullptr);
+    }
     void make_font();
     void place(Control& c);
     void place_all();
@@ -167,6 +187,7 @@ private:
     HFONT FFont = nullptr;
     UINT FDpi = 96;
     std::map<Control*, HWND> FHandles;
+    FramePacer FPacer;
 };
 
 HWND Win32Backend::make_control(Control& c, HWND parent, int id) {
@@ -289,6 +310,9 @@ void Win32Backend::create_window(Form& form) {
                               CW_USEDEFAULT, form.client_width, form.client_height, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     FDpi = window_dpi(FWindow);
+    HDC dc = GetDC(FWindow);
+    FPacer.set_refresh_rate(GetDeviceCaps(dc, VREFRESH));
+    ReleaseDC(FWindow, dc);
     make_font();
     RECT rc{0, 0, scale(form.client_width, FDpi), scale(form.client_height, FDpi)};
     adjust_window_rect(&rc, style, ex, FDpi);
@@ -300,11 +324,24 @@ void Win32Backend::create_window(Form& form) {
         FHandles[c] = make_control(*c, parent, id++);
     }
     for (Control* c : form.controls())
-        update(*c);
+        draw(*c);
     set_tab_order();
 }
 
+// Texts and positions of the bar and the labels are paced; a change of
+// enabled or visible state is drawn at once, with the latest text.
 void Win32Backend::update(Control& c) {
+    HWND h = handle(c);
+    if (!h) return;
+    const bool paced = c.Kind() == ControlKind::Label || c.Kind() == ControlKind::ProgressBar;
+    const bool shown = (GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (paced && (IsWindowEnabled(h) != FALSE) == c.Enabled() && shown == c.Visible())
+        FPacer.changed(c);
+    else
+        draw(c);
+}
+
+void Win32Backend::draw(Control& c) {
     HWND h = handle(c);
     if (!h) return;
     switch (c.Kind()) {
@@ -372,6 +409,11 @@ LRESULT Win32Backend::on_window_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     case WM_CLOSE:
         // Closing asks for the end; the window goes when the event loop ends.
         FForm->deliver_close();
+        return 0;
+    case WM_TIMER:
+        if (wp != kPaceTimer) break;
+        KillTimer(hwnd, kPaceTimer);
+        FPacer.draw_due();
         return 0;
     case WM_DPICHANGED: {
         FDpi = HIWORD(wp);

@@ -1,0 +1,80 @@
+// The signed-release table under Wine: the Windows build, whose signatures
+// go through CNG (Wine's bcrypt on GnuTLS), against each spoilt release of
+// the table served by a private nginx. Both kvtool.exe release verify and the
+// package step (signed_step.exe, with 7-Zip's Windows library) must refuse
+// every spoilt release and take the whole one. The releases are signed and
+// spoilt here, on Linux; only the checking runs under Wine.
+#include "release/release_folder.h"
+#include "support/package_server.h"
+#include "support/signed_release.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kWinBin = KV_WIN64_BIN_DIR;
+const fs::path kSevenZip = KV_WIN64_7Z_DLL;
+const std::string kOldProduct = "kuvento 2026";
+
+// A Windows program of the win64 build under 64-bit Wine, in `folder`.
+CommandRun wine(const fs::path& folder, const std::string& program_and_args) {
+    return run_command("cd " + shell_quoted(folder) + " && env -u LC_ALL LANG=tr_TR.UTF-8 WINEDEBUG=-all " +
+                       "/usr/lib/wine/wine64 " + program_and_args + " 2>&1");
+}
+
+class WineSignedRelease : public ::testing::TestWithParam<SpoiltRelease> {
+protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("WINEPREFIX"), nullptr) << "no Wine prefix: run under scripts/test";
+        for (const fs::path& p : {kWinBin / "kvtool.exe", kWinBin / "signed_step.exe", kSevenZip})
+            ASSERT_TRUE(fs::exists(p)) << p << " is missing: build the win64 preset";
+        // The programs the step starts at the end end by themselves.
+        ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "2000", 1);
+    }
+};
+
+TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
+    const SpoiltRelease& c = GetParam();
+    const std::string program = read_file(utf8(kWinBin / "kv_fake_program.exe"));
+    PackageServer packages(program);
+    ReleaseKey key;
+    release::sign_folder(utf8(packages.root()), read_file(key.private_file()));
+    c.spoil(packages.root(), key);
+
+    CommandRun verify =
+        wine(packages.root(), shell_quoted(kWinBin / "kvtool.exe") + " release verify --key " +
+                                  shell_quoted(key.public_file()) + " http://" + packages.host());
+    EXPECT_EQ(verify.status, *c.error ? 1 : 0) << verify.out;
+    if (*c.error) {
+        EXPECT_NE(verify.out.find(c.error), std::string::npos) << verify.out;
+    }
+
+    ScratchDir site("wine-signed-site");
+    write_file(utf8(site.path() / "kvayarlar.ini"), "[BAGLANTI]\nSUNUCU_IP=localhost\n");
+    write_file(utf8(site.path() / "kuvento.exe"), kOldProduct);
+    fs::copy_file(kWinBin / "kv_fake_program.exe", site.path() / "kuventoCMX.exe");
+    CommandRun step =
+        wine(site.path(), shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
+                              shell_quoted(key.public_file()) + " " + shell_quoted(kSevenZip));
+    ASSERT_EQ(step.status, 0) << step.out;
+    if (!*c.error) {
+        EXPECT_EQ(step.out, "terminated\n");
+        EXPECT_EQ(read_file(utf8(site.path() / "kuvento.exe")), program);
+        return;
+    }
+    EXPECT_NE(step.out.find(c.error), std::string::npos) << step.out;
+    EXPECT_EQ(std::count(step.out.begin(), step.out.end(), '\n'), 1) << step.out;
+    EXPECT_EQ(read_file(utf8(site.path() / "kuvento.exe")), kOldProduct);
+    EXPECT_FALSE(fs::exists(site.path() / "update" / "kuvento.exe"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, WineSignedRelease, ::testing::ValuesIn(kSpoiltReleases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace kv::test
