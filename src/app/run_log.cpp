@@ -47,13 +47,6 @@ std::string facts_text(const FileFacts& f) {
     return std::to_string(f.size) + " bytes, sha256 " + (f.sha256.empty() ? "unreadable" : f.sha256);
 }
 
-std::string variant_text(const Variant& v) {
-    if (v.IsNull()) return "null";
-    if (v.IsInteger()) return std::to_string(v.AsInt64());
-    if (v.type() == Variant::Type::Double) return std::to_string(v.AsDouble());
-    return "\"" + v.AsString() + "\"";
-}
-
 // The part of the file from the first record that begins within its last
 // `keep` bytes, read from `file`; empty when it cannot be read.
 std::string last_records(os::File& file, int64_t size, int64_t keep) {
@@ -201,7 +194,7 @@ void TRunLog::ProgramStarted(std::string_view path, bool started) {
 }
 
 void TRunLog::YearMarker(std::string_view when, const Variant& value) {
-    Event("year marker", std::string(when) + ": " + variant_text(value));
+    Event("year marker", std::string(when) + ": " + display_text(value));
 }
 
 void TRunLog::YearMarkerUnread(std::string_view when, std::string_view error) {

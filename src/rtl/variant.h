@@ -71,4 +71,14 @@ inline const std::string& Variant::AsString() const noexcept {
     return FValue.index() == 5 ? std::get<5>(FValue) : empty;
 }
 
+// The value as a technician reads it: null, the number, or the text in
+// double quotes.
+inline std::string display_text(const Variant& v) {
+    if (v.IsNull()) return "null";
+    if (v.IsInteger()) return std::to_string(v.AsInt64());
+    if (v.type() == Variant::Type::Double) return std::to_string(v.AsDouble());
+    if (v.type() == Variant::Type::Boolean) return v.AsBoolean() ? "true" : "false";
+    return "\"" + v.AsString() + "\"";
+}
+
 } // namespace kv

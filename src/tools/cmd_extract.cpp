@@ -7,29 +7,34 @@
 namespace kv::tool {
 namespace {
 
-int extract(const Args& args) {
-    std::string lib = com::kSevenZipLibrary;
-    size_t i = 0;
-    if (args.size() >= 2 && args[0] == "--lib") {
-        lib = args[1];
-        i = 2;
-    }
-    if (args.size() != i + 2) return usage_error();
+struct ExtractArgs {
+    std::string lib = com::kSevenZipLibrary, archive, folder;
+};
+
+int run_extract(const ExtractArgs& a) {
     try {
-        RefPtr<I7zInArchive> archive = CreateInArchive(CLSID_CFormatRar5, lib);
-        archive->OpenFile(args[i]);
-        archive->ExtractTo(args[i + 1]);
+        RefPtr<I7zInArchive> archive = CreateInArchive(CLSID_CFormatRar5, a.lib);
+        archive->OpenFile(a.archive);
+        archive->ExtractTo(a.folder);
         archive->Close();
     } catch (...) {
         print_error_json(std::current_exception());
         return 1;
     }
-    JsonObject().add("extracted", true).print();
+    print_json({{"extracted", true}});
     return 0;
+}
+
+Runner extract(CLI::App& command) {
+    auto a = std::make_shared<ExtractArgs>();
+    command.add_option("--lib", a->lib, "7-Zip's library, as the loader is given it")->capture_default_str();
+    command.add_option("ARCHIVE", a->archive, "The RAR5 archive")->required();
+    command.add_option("FOLDER", a->folder, "Where its items go")->required();
+    return [a] { return run_extract(*a); };
 }
 
 } // namespace
 
-KVTOOL_COMMAND("extract", "[--lib LIB] ARCHIVE FOLDER", extract);
+KVTOOL_COMMAND("extract", "Unpack a RAR5 archive through the updater's archive reader", extract);
 
 } // namespace kv::tool

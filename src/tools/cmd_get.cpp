@@ -10,29 +10,23 @@
 namespace kv::tool {
 namespace {
 
-int cmd_get(const Args& args) {
-    bool events = !args.empty() && args[0] == "--events";
-    size_t first = events ? 1 : 0;
-    if (args.size() <= first || (args.size() - first) % 2 != 0) return usage_error();
+int run_get(bool events, const std::vector<std::string>& pairs) {
     TNetHTTP http;
     if (events) {
         http.OnWorkBegin = [](TNetComponent*, TWorkMode, int64_t max) {
-            JsonObject().add("event", "begin").add("max", max).print();
+            print_json({{"event", "begin"}, {"max", max}});
         };
         http.OnWork = [](TNetComponent*, TWorkMode, int64_t count) {
-            JsonObject().add("event", "work").add("count", count).print();
+            print_json({{"event", "work"}, {"count", count}});
         };
-        http.OnWorkEnd = [](TNetComponent*, TWorkMode) { JsonObject().add("event", "end").print(); };
+        http.OnWorkEnd = [](TNetComponent*, TWorkMode) { print_json({{"event", "end"}}); };
     }
     try {
-        for (size_t i = first; i < args.size(); i += 2) {
-            TFileStream file(args[i + 1], fmCreate);
-            http.Get(args[i], &file);
-            JsonObject()
-                .add("status", http.ResponseCode())
-                .add("text", http.ResponseText())
-                .add("bytes", file.Size())
-                .print();
+        for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+            TFileStream file(pairs[i + 1], fmCreate);
+            http.Get(pairs[i], &file);
+            print_json(
+                {{"status", http.ResponseCode()}, {"text", http.ResponseText()}, {"bytes", file.Size()}});
         }
     } catch (...) {
         print_error_json(std::current_exception());
@@ -41,8 +35,21 @@ int cmd_get(const Args& args) {
     return 0;
 }
 
+Runner cmd_get(CLI::App& command) {
+    auto events = std::make_shared<bool>(false);
+    auto pairs = std::make_shared<std::vector<std::string>>();
+    command.add_flag("--events", *events, "Print every transfer event too");
+    command.add_option("URL FILE", *pairs, "Each URL and the file its body goes to")
+        ->required()
+        ->expected(2, -1);
+    command.callback([pairs] {
+        if (pairs->size() % 2 != 0) throw CLI::ValidationError("URL FILE", "every URL needs a FILE");
+    });
+    return [events, pairs] { return run_get(*events, *pairs); };
+}
+
 } // namespace
 
-KVTOOL_COMMAND("get", "[--events] URL FILE [URL FILE ...]", cmd_get);
+KVTOOL_COMMAND("get", "Download URLs into files as the updater's download does", cmd_get);
 
 } // namespace kv::tool

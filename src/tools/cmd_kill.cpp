@@ -6,12 +6,15 @@
 
 namespace {
 
-int cmd_kill(const kv::tool::Args& args) {
-    if (args.size() != 1) return kv::tool::usage_error();
-    kv::tool::JsonObject().add("result", kv::KillProcessByName(args[0])).print();
-    return 0;
+kv::tool::Runner cmd_kill(CLI::App& command) {
+    auto name = std::make_shared<std::string>();
+    command.add_option("NAME", *name, "Program file name, such as kuvento.exe")->required();
+    return [name] {
+        kv::tool::print_json({{"result", kv::KillProcessByName(*name)}});
+        return 0;
+    };
 }
 
 } // namespace
 
-KVTOOL_COMMAND("kill", "NAME", cmd_kill);
+KVTOOL_COMMAND("kill", "Stop every process of one program as the update does", cmd_kill);

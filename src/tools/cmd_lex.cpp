@@ -23,10 +23,8 @@ int count_lexems(const std::string& text) {
     });
 }
 
-int lex(const Args& args) {
-    bool count = !args.empty() && args[0] == "--count";
-    if (args.size() != (count ? 2u : 1u)) return usage_error();
-    std::string text = read_whole_file(args.back());
+int run_lex(bool count, const std::string& file) {
+    std::string text = read_whole_file(file);
     if (count) return count_lexems(text);
 
     TFbParser p;
@@ -34,13 +32,11 @@ int lex(const Args& args) {
     std::string out;
     for (;;) {
         Lexem l = p.Next();
-        out = JsonObject()
-                  .add("kind", lexem_kind_name(l.kind))
-                  .add("text", l.text)
-                  .add("offset", static_cast<int64_t>(p.LexemOffset()))
-                  .add("line", static_cast<int64_t>(p.LexemLine()))
-                  .add("column", static_cast<int64_t>(p.LexemColumn()))
-                  .str();
+        out = json_line({{"kind", lexem_kind_name(l.kind)},
+                         {"text", l.text},
+                         {"offset", p.LexemOffset()},
+                         {"line", p.LexemLine()},
+                         {"column", p.LexemColumn()}});
         out += '\n';
         std::fwrite(out.data(), 1, out.size(), stdout);
         if (l.kind == LexemKind::End) break;
@@ -49,8 +45,16 @@ int lex(const Args& args) {
     return 0;
 }
 
+Runner lex(CLI::App& command) {
+    auto count = std::make_shared<bool>(false);
+    auto file = std::make_shared<std::string>();
+    command.add_flag("--count", *count, "Only count the lexems and time the pass");
+    command.add_option("FILE", *file, "The SQL file")->required();
+    return [count, file] { return run_lex(*count, *file); };
+}
+
 } // namespace
 
-KVTOOL_COMMAND("lex", "[--count] FILE", lex);
+KVTOOL_COMMAND("lex", "Show how the SQL lexer cuts a file", lex);
 
 } // namespace kv::tool

@@ -11,24 +11,26 @@
 namespace kv::tool {
 namespace {
 
-int marker(const Args& args) {
-    DbArgs a;
-    if (!parse_db_args(args, 1, a)) return usage_error();
-    TDbConnection ibdb1("ibdb1");
-    TDbTransaction ibt1("ibt1");
-    configure_site_connection(ibdb1, ibt1, a);
-    TDbQuery uq1("uq1");
-    uq1.SetConnection(&ibdb1);
-    ibdb1.Open();
-    uq1.SetSQL("Select yil from firmabilgi");
-    uq1.Open();
-    JsonObject().add_raw("yil", variant_json(uq1.FieldByName("yil").AsVariant())).print();
-    ibdb1.Close();
-    return 0;
+Runner marker(CLI::App& command) {
+    auto a = std::make_shared<DbArgs>();
+    add_db_args(command, *a);
+    return [a] {
+        TDbConnection ibdb1("ibdb1");
+        TDbTransaction ibt1("ibt1");
+        configure_site_connection(ibdb1, ibt1, *a);
+        TDbQuery uq1("uq1");
+        uq1.SetConnection(&ibdb1);
+        ibdb1.Open();
+        uq1.SetSQL("Select yil from firmabilgi");
+        uq1.Open();
+        print_json({{"yil", variant_json(uq1.FieldByName("yil").AsVariant())}});
+        ibdb1.Close();
+        return 0;
+    };
 }
 
 } // namespace
 
-KVTOOL_COMMAND("marker", "[--server HOST] DATABASE", marker);
+KVTOOL_COMMAND("marker", "Read the site database's year marker as the database step does", marker);
 
 } // namespace kv::tool

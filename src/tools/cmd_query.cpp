@@ -14,24 +14,22 @@
 namespace kv::tool {
 namespace {
 
-int query(const Args& args) {
-    DbArgs a;
-    if (!parse_db_args(args, 2, a)) return usage_error();
+int run_query(const DbArgs& a, const std::string& sql) {
     TDbConnection ibdb1("ibdb1");
     TDbTransaction ibt1("ibt1");
     configure_site_connection(ibdb1, ibt1, a);
     TDbQuery q("query");
     q.SetConnection(&ibdb1);
     q.UniDirectional = true; // a look at a big table should not hold every row at once
-    q.SetSQL(a.rest[1]);
+    q.SetSQL(sql);
     q.Open();
     std::string line;
     const int n = q.FieldCount();
     for (; !q.Eof(); q.Next()) {
-        JsonObject row;
+        Json row = Json::object();
         for (int i = 0; i < n; ++i)
-            row.add_raw(q.Fields(i).FieldName(), variant_json(q.Fields(i).AsVariant()));
-        line = row.str();
+            row[q.Fields(i).FieldName()] = variant_json(q.Fields(i).AsVariant());
+        line = json_line(row);
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
@@ -40,8 +38,16 @@ int query(const Args& args) {
     return 0;
 }
 
+Runner query(CLI::App& command) {
+    auto a = std::make_shared<DbArgs>();
+    auto sql = std::make_shared<std::string>();
+    add_db_args(command, *a);
+    command.add_option("SQL", *sql, "The statement to run")->required();
+    return [a, sql] { return run_query(*a, *sql); };
+}
+
 } // namespace
 
-KVTOOL_COMMAND("query", "[--server HOST] DATABASE SQL", query);
+KVTOOL_COMMAND("query", "Run one statement on a site database and print each row as JSON", query);
 
 } // namespace kv::tool

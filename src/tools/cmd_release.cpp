@@ -31,26 +31,11 @@ struct ReleaseArgs {
     std::string target;
 };
 
-// "--key FILE TARGET" or "TARGET"; false when neither.
-bool parse_release_args(const Args& args, ReleaseArgs& out) {
-    if (args.size() == 4 && args[1] == "--key") {
-        out.key_file = args[2];
-        out.target = args[3];
-        return true;
-    }
-    if (args.size() == 2 && args[1] != "--key") {
-        out.target = args[1];
-        return true;
-    }
-    return false;
-}
-
 void print_entry(const release::ManifestEntry& e) {
-    JsonObject().add("path", e.path).add("size", e.size).add("sha256", release::to_hex(e.sha256)).print();
+    print_json({{"path", e.path}, {"size", e.size}, {"sha256", release::to_hex(e.sha256)}});
 }
 
 int sign(const ReleaseArgs& a) {
-    if (a.key_file.empty()) return usage_error();
     release::Manifest manifest = release::sign_folder(a.target, read_whole_file(a.key_file));
     for (const release::ManifestEntry& e : manifest.entries())
         print_entry(e);
@@ -62,8 +47,8 @@ bool checked(const release::ManifestEntry& e, const std::function<void()>& check
     try {
         check();
     } catch (const release::EReleaseError& error) {
-        JsonObject().add("path", e.path).add("error", error.Message()).print();
-        std::fprintf(stderr, "%s\n", error.Message().c_str());
+        print_json({{"path", e.path}, {"error", error.Message()}});
+        print_command_error(error.Message());
         return false;
     }
     print_entry(e);
@@ -120,17 +105,23 @@ int verify(const ReleaseArgs& a) {
     return (server ? verify_server(a.target, key) : verify_folder(a.target, key)) ? 0 : 1;
 }
 
-int cmd_release(const Args& args) {
-    ReleaseArgs a;
-    if (args.empty() || !parse_release_args(args, a)) return usage_error();
-    if (args[0] == "sign") return sign(a);
-    if (args[0] == "verify") return verify(a);
-    return usage_error();
+Runner cmd_release(CLI::App& command) {
+    auto a = std::make_shared<ReleaseArgs>();
+    command.require_subcommand(1);
+    CLI::App* sign_command =
+        command.add_subcommand("sign", "Write FOLDER/2027/release.txt listing every file, and its signature");
+    sign_command->add_option("--key", a->key_file, "The vendor's private key (PEM)")->required();
+    sign_command->add_option("FOLDER", a->target, "The release folder")->required();
+    CLI::App* verify_command = command.add_subcommand(
+        "verify", "Check a release's signature and every file it lists, as the updater would");
+    verify_command->add_option("--key", a->key_file, "The public key (PEM); without it, the built-in one");
+    verify_command->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
+        ->required();
+    return [a, sign_command] { return sign_command->parsed() ? sign(*a) : verify(*a); };
 }
 
 } // namespace
 
-KVTOOL_COMMAND("release", "sign --key PRIVATE.pem FOLDER | verify [--key PUBLIC.pem] FOLDER|URL",
-               cmd_release);
+KVTOOL_COMMAND("release", "Sign a release, or verify one as the updater would", cmd_release);
 
 } // namespace kv::tool

@@ -12,27 +12,28 @@
 
 namespace {
 
-int cmd_settings(const kv::tool::Args& args) {
-    if (!args.empty()) return kv::tool::usage_error();
+int print_settings() {
     kv::window::ScriptedBackend backend;
-    backend.on_box = [](const kv::window::BoxRecord& box) { std::fprintf(stderr, "%s\n", box.text.c_str()); };
+    backend.on_box = [](const kv::window::BoxRecord& box) { kv::tool::print_command_error(box.text); };
     kv::TApplication application(backend);
     application.Initialize();
     kv::TForm1* form = nullptr;
     application.CreateForm(form);
     if (application.Terminated() || !backend.boxes.empty()) return 1;
     const kv::SiteSettings& s = form->Settings();
-    kv::tool::JsonObject()
-        .add("UpdateBaseUrl", s.UpdateBaseUrl)
-        .add("ServerAddress", s.ServerAddress)
-        .add("ApplicationPath", s.ApplicationPath)
-        .add("DatabasePath", s.DatabasePath)
-        .add("ReportPath", s.ReportPath)
-        .add("UpdateFolder", s.UpdateFolder)
-        .print();
+    kv::tool::print_json({{"UpdateBaseUrl", s.UpdateBaseUrl},
+                          {"ServerAddress", s.ServerAddress},
+                          {"ApplicationPath", s.ApplicationPath},
+                          {"DatabasePath", s.DatabasePath},
+                          {"ReportPath", s.ReportPath},
+                          {"UpdateFolder", s.UpdateFolder}});
     return 0;
+}
+
+kv::tool::Runner cmd_settings(CLI::App&) {
+    return print_settings;
 }
 
 } // namespace
 
-KVTOOL_COMMAND("settings", "", cmd_settings);
+KVTOOL_COMMAND("settings", "Read kvayarlar.ini in this folder as the updater's start-up does", cmd_settings);

@@ -14,9 +14,7 @@
 namespace kv::tool {
 namespace {
 
-int sql_run(const Args& args) {
-    DbArgs a;
-    if (!parse_db_args(args, 2, a)) return usage_error();
+int run_script(const DbArgs& a, const std::string& file) {
     TDbConnection ibdb1("ibdb1");
     TDbTransaction ibt1("ibt1");
     configure_site_connection(ibdb1, ibt1, a);
@@ -27,20 +25,29 @@ int sql_run(const Args& args) {
     SetApplicationErrorHandler([&script](std::exception_ptr e) {
         const ErrorInfo info = describe_exception(e);
         if (info.silent) return;
-        JsonObject().add("error", info.message).add("offset", script.ErrorOffset()).print();
+        print_json({{"error", info.message}, {"offset", script.ErrorOffset()}});
     });
     struct RestoreHandler {
         ~RestoreHandler() { SetApplicationErrorHandler(nullptr); }
     } restore;
 
-    script.ExecuteFile(a.rest[1]);
-    JsonObject().add("done", true).add("rowsAffected", script.RowsAffected()).print();
+    script.ExecuteFile(file);
+    print_json({{"done", true}, {"rowsAffected", script.RowsAffected()}});
     ibdb1.Close();
     return 0;
 }
 
+Runner sql_run(CLI::App& command) {
+    auto a = std::make_shared<DbArgs>();
+    auto file = std::make_shared<std::string>();
+    add_db_args(command, *a);
+    command.add_option("FILE", *file, "The script file")->required();
+    return [a, file] { return run_script(*a, *file); };
+}
+
 } // namespace
 
-KVTOOL_COMMAND("sql-run", "[--server HOST] DATABASE FILE", sql_run);
+KVTOOL_COMMAND("sql-run", "Run a script file on a site database as the updater's script runner does",
+               sql_run);
 
 } // namespace kv::tool

@@ -29,38 +29,45 @@ int count_statements(const std::string& text) {
     });
 }
 
-int sql_split(const Args& args) {
-    const bool count = !args.empty() && args[0] == "--count";
-    if (args.size() != (count ? 2u : 1u)) return usage_error();
-    const std::string text = prepare_script_text(read_whole_file(args.back()));
+int run_split(bool count, const std::string& file) {
+    const std::string text = prepare_script_text(read_whole_file(file));
     if (count) return count_statements(text);
     ScriptSplitter splitter;
     splitter.Start(text, ";");
     int index = 0;
     for (ScriptStatement st; splitter.Next(st);) {
         if (st.empty()) continue;
-        JsonObject()
-            .add("index", index++)
-            .add("kind", statement_kind_name(st.kind))
-            .add("offset", static_cast<int64_t>(st.char_offset))
-            .add("sent", is_sent_kind(st.kind))
-            .add("text", st.text)
-            .print();
+        print_json({{"index", index++},
+                    {"kind", statement_kind_name(st.kind)},
+                    {"offset", st.char_offset},
+                    {"sent", is_sent_kind(st.kind)},
+                    {"text", st.text}});
     }
     return 0;
 }
 
-int print_upgrade_script(const Args& args) {
-    if (!args.empty()) return usage_error();
+int write_upgrade_script() {
     const std::string& text = upgrade_script();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
     return 0;
 }
 
+Runner sql_split(CLI::App& command) {
+    auto count = std::make_shared<bool>(false);
+    auto file = std::make_shared<std::string>();
+    command.add_flag("--count", *count, "Only count the statements and time the pass");
+    command.add_option("FILE", *file, "The script file")->required();
+    return [count, file] { return run_split(*count, *file); };
+}
+
+Runner print_upgrade_script(CLI::App&) {
+    return [] { return write_upgrade_script(); };
+}
+
 } // namespace
 
-KVTOOL_COMMAND("sql-split", "[--count] FILE", sql_split);
-KVTOOL_COMMAND("upgrade-script", "", print_upgrade_script);
+KVTOOL_COMMAND("sql-split", "Show how the script runner would cut a file, without a database", sql_split);
+KVTOOL_COMMAND("upgrade-script", "Write the built-in upgrade script", print_upgrade_script);
 
 } // namespace kv::tool

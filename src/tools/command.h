@@ -1,27 +1,34 @@
 // kvtool's subcommands. Each tools/cmd_*.cpp registers its commands with
-// KVTOOL_COMMAND; main() dispatches on the first argument. Output is one JSON
-// object per line on standard output; errors go to standard error with the
-// message the updater would show, and a non-zero exit status.
+// KVTOOL_COMMAND(name, description, define): `define` declares the command's
+// options and arguments on its CLI11 subcommand (so every command answers
+// --help) and returns what runs once they are parsed. Output is JSON on
+// standard output; errors go to standard error as "kvtool COMMAND: message"
+// with the message the updater would show, and a non-zero exit status.
 #pragma once
 
+#include <CLI/CLI.hpp>
+
+#include <functional>
 #include <string>
-#include <vector>
 
 namespace kv::tool {
 
-using Args = std::vector<std::string>;
-using CommandFn = int (*)(const Args& args);
+// Runs the command; its exit status.
+using Runner = std::function<int()>;
+using DefineFn = Runner (*)(CLI::App& command);
 
 struct Registration {
-    Registration(const char* name, const char* usage, CommandFn fn);
+    Registration(const char* name, const char* description, DefineFn define);
 };
-
-// Prints the usage line of the running command to stderr; returns 2.
-int usage_error();
 
 // The whole content of a file; raises the runtime's file-open error.
 std::string read_whole_file(const std::string& name);
 
+// "kvtool COMMAND: message" on standard error, for what a command reports
+// itself and goes on or ends with.
+void print_command_error(const std::string& message);
+
 } // namespace kv::tool
 
-#define KVTOOL_COMMAND(name, usage, fn) static ::kv::tool::Registration kvtool_reg_##fn(name, usage, fn)
+#define KVTOOL_COMMAND(name, description, define)                                                            \
+    static ::kv::tool::Registration kvtool_reg_##define(name, description, define)

@@ -8,24 +8,18 @@
 #include "tools/command.h"
 
 #include <string>
-#include <vector>
 
 namespace kv::tool {
 
 struct DbArgs {
     std::string server;
-    std::vector<std::string> rest; // DATABASE, then the command's own words
+    std::string database;
 };
 
-// false when the words do not fit "[--server HOST] DATABASE" plus `extra` words.
-inline bool parse_db_args(const Args& args, size_t extra_after_database, DbArgs& out) {
-    size_t i = 0;
-    if (args.size() >= 2 && args[0] == "--server") {
-        out.server = args[1];
-        i = 2;
-    }
-    out.rest.assign(args.begin() + static_cast<long>(i), args.end());
-    return out.rest.size() == extra_after_database;
+// Declares "[--server HOST] DATABASE" on a command.
+inline void add_db_args(CLI::App& command, DbArgs& a) {
+    command.add_option("--server", a.server, "Database server (empty: the embedded engine)");
+    command.add_option("DATABASE", a.database, "Database path as the server knows it")->required();
 }
 
 inline void configure_site_connection(TDbConnection& c, TDbTransaction& t, const DbArgs& a) {
@@ -34,7 +28,7 @@ inline void configure_site_connection(TDbConnection& c, TDbTransaction& t, const
     c.SetPassword(kSiteDatabasePassword);
     c.LoginPrompt = false;
     c.SetServer(a.server);
-    c.SetDatabase(a.rest.at(0));
+    c.SetDatabase(a.database);
     t.SetDefaultConnection(&c);
     c.SetDefaultTransaction(&t);
 }

@@ -1,3 +1,4 @@
+// kvtool's JSON lines.
 #include "tools/json.h"
 
 #include "rtl/exception.h"
@@ -6,82 +7,19 @@
 
 namespace kv::tool {
 
-std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+std::string json_line(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void JsonObject::key(std::string_view k) {
-    if (!FBody.empty()) FBody += ", ";
-    FBody += json_string(k) + ": ";
-}
-
-JsonObject& JsonObject::add(std::string_view k, std::string_view value) {
-    key(k);
-    FBody += json_string(value);
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view k, int64_t value) {
-    key(k);
-    FBody += std::to_string(value);
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view k, bool value) {
-    key(k);
-    FBody += value ? "true" : "false";
-    return *this;
-}
-
-JsonObject& JsonObject::add_null(std::string_view k) {
-    key(k);
-    FBody += "null";
-    return *this;
-}
-
-JsonObject& JsonObject::add_raw(std::string_view k, std::string_view json) {
-    key(k);
-    FBody += json;
-    return *this;
-}
-
-void JsonObject::print() const {
-    std::string line = str() + "\n";
+void print_json(const Json& value) {
+    const std::string line = json_line(value) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
 
 void print_error_json(std::exception_ptr e) {
-    ErrorInfo info = describe_exception(e);
-    JsonObject().add("error", info.message).add("class", info.class_name).print();
+    const ErrorInfo info = describe_exception(e);
+    print_json({{"error", info.message}, {"class", info.class_name}});
 }
 
 } // namespace kv::tool

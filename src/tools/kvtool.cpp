@@ -1,12 +1,15 @@
 // kvtool: the command-line companion for support technicians, benchmarks and
 // black-box tests. See tools/command.h for how subcommands plug in.
+//
+// The command line is read by CLI11 (Debian's libcli11-dev, header-only, so
+// the static Windows kvtool.exe carries it too): it gives every command its
+// --help, and refuses a wrong word with a message that names it.
 #include "tools/command.h"
 
 #include "rtl/exception.h"
 #include "rtl/stream.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,8 +24,8 @@ namespace kv::tool {
 namespace {
 
 struct Entry {
-    const char* usage;
-    CommandFn fn;
+    const char* description;
+    DefineFn define;
 };
 
 std::map<std::string, Entry>& registry() {
@@ -30,34 +33,54 @@ std::map<std::string, Entry>& registry() {
     return r;
 }
 
-const char* g_running = nullptr;
-
-int list_commands() {
-    std::fprintf(stderr, "usage: kvtool COMMAND [ARGS]\n");
-    for (auto& [name, e] : registry())
-        std::fprintf(stderr, "  kvtool %s %s\n", name.c_str(), e.usage);
-    return 2;
-}
+std::string g_running = "kvtool";
 
 } // namespace
 
-int run(int argc, char** argv) {
-    if (argc < 2) return list_commands();
-    auto it = registry().find(argv[1]);
-    if (it == registry().end()) return list_commands();
-    g_running = it->first.c_str();
-    Args args(argv + 2, argv + argc);
-    try {
-        return it->second.fn(args);
-    } catch (...) {
-        ErrorInfo info = describe_exception(std::current_exception());
-        std::fprintf(stderr, "%s\n", info.message.c_str());
-        return 1;
-    }
+Registration::Registration(const char* name, const char* description, DefineFn define) {
+    registry()[name] = {description, define};
 }
 
-Registration::Registration(const char* name, const char* usage, CommandFn fn) {
-    registry()[name] = {usage, fn};
+void print_command_error(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", g_running.c_str(), message.c_str());
+    std::fflush(stderr);
+}
+
+int run(int argc, char** argv) {
+    CLI::App app{"kvtool: the KV Update 2027 companion for support technicians", "kvtool"};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Every command's help");
+    std::map<CLI::App*, Runner> runners;
+    for (auto& [name, entry] : registry()) {
+        CLI::App* command = app.add_subcommand(name, entry.description);
+        runners[command] = entry.define(*command);
+    }
+    if (argc > 1 && argv[1][0] != '-' && !registry().count(argv[1])) {
+        print_command_error("unknown command \"" + std::string(argv[1]) + "\"");
+        std::fprintf(stderr, "Run \"kvtool --help\" for the commands.\n");
+        return 2;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        const auto chosen = app.get_subcommands();
+        g_running = chosen.empty() ? "kvtool" : "kvtool " + chosen.front()->get_name();
+        print_command_error(e.what());
+        std::fprintf(stderr, "Run \"%s --help\" for its usage.\n", g_running.c_str());
+        return 2;
+    }
+    CLI::App* command = app.get_subcommands().front();
+    g_running = "kvtool " + command->get_name();
+    try {
+        return runners.at(command)();
+    } catch (...) {
+        print_command_error(describe_exception(std::current_exception()).message);
+        return 1;
+    }
 }
 
 std::string read_whole_file(const std::string& name) {
@@ -65,13 +88,6 @@ std::string read_whole_file(const std::string& name) {
     std::string text(static_cast<size_t>(f.Size()), '\0');
     f.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
     return text;
-}
-
-int usage_error() {
-    auto it = registry().find(g_running ? g_running : "");
-    if (it != registry().end())
-        std::fprintf(stderr, "usage: kvtool %s %s\n", it->first.c_str(), it->second.usage);
-    return 2;
 }
 
 } // namespace kv::tool

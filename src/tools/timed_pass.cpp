@@ -18,12 +18,10 @@ int print_timed_pass(int64_t bytes, std::string_view what, const std::function<i
     char seconds[32], cpu_seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.6f", took.count());
     std::snprintf(cpu_seconds, sizeof cpu_seconds, "%.6f", cpu);
-    JsonObject()
-        .add("bytes", bytes)
-        .add(what, count)
-        .add_raw("seconds", seconds)
-        .add_raw("cpu_seconds", cpu_seconds)
-        .print();
+    print_json({{"bytes", bytes},
+                {std::string(what), count},
+                {"seconds", Json::parse(seconds)},
+                {"cpu_seconds", Json::parse(cpu_seconds)}});
     return 0;
 }
 

@@ -17,17 +17,10 @@
 #include "platform/files.h"
 #include "platform/program_start.h"
 #include "rtl/in_any_case.h"
+#include "workflow/packages.h"
 #include "workflow/task_killer.h"
 
 namespace kv {
-namespace {
-
-constexpr const char* kClientLibraries[] = {
-    "fbclient.dll", "gds32.dll",      "libcrypto-1_1.dll", "libeay32.dll", "libmysql.dll",
-    "libssh2.dll",  "libssl-1_1.dll", "midas.dll",         "ssleay.dll",   "ssleay32.dll"};
-
-} // namespace
-
 void TForm1::Button5Click(TObject*) {
     const std::string& update = FSettings.UpdateFolder;
     const std::string work = os::current_directory();
@@ -95,7 +88,7 @@ void TForm1::Button5Click(TObject*) {
     }
 
     // 5. Mobile and backup, on the server itself only.
-    if (FSettings.ServerAddress == "localhost") {
+    if (fetches_mobile_package(FSettings)) {
         Stages s;
         s.then([&] {
             SetStatusText("Mobil ve Yedekleme Indiriliyor..");
@@ -146,7 +139,7 @@ void TForm1::Button5Click(TObject*) {
 
     // 7. Printing, where the site has it. Its program is stopped only once
     // its package is whole in the update folder.
-    if (os::file_exists(work + "\\dorvika.exe")) {
+    if (fetches_printing_package(work)) {
         Stages s;
         s.then([&] {
             SetStatusText("Yazdırma İndiriliyor..");

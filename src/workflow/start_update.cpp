@@ -3,13 +3,13 @@
 #include "app/form1.h"
 #include "platform/files.h"
 #include "rtl/in_any_case.h"
+#include "workflow/packages.h"
 #include "workflow/task_killer.h"
 
 namespace kv {
 
 namespace {
 
-constexpr const char* kPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
 constexpr const char* kSettingsFiles[] = {"\\baglanti.txt", "\\instagram.txt", "\\inpos.txt", "\\kagit.txt",
                                           "\\menu.txt",     "\\saat.txt",      "\\yazici.txt"};
 
@@ -18,7 +18,7 @@ constexpr const char* kSettingsFiles[] = {"\\baglanti.txt", "\\instagram.txt", "
 void TForm1::Button4Click(TObject*) {
     in_any_case(
         [this] {
-            for (const char* program : kPrograms)
+            for (const char* program : kProductPrograms)
                 KillProcessByName(program, OnProgramStopped);
             // A file that is missing, read-only or still held stays; nobody is told.
             for (const char* file : kSettingsFiles)

@@ -37,16 +37,16 @@ TEST(KvtoolSettings, PrintsTheSixSettingsOrTheNotice) {
     ToolRun missing = kvtool_settings(site);
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "Ayar dosyası okunamadı.\n");
+    EXPECT_EQ(missing.err, "kvtool settings: Ayar dosyası okunamadı.\n");
 
     site.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=\"localhost\"\nUYGULAMA_ADRES=C:\\Kuvento\n"
                                 "DB_ADRES=C:\\Kuvento\\DATA.FDB\nRAPOR_ADRES=R\nUPDATE_ADRES=D:\\upd\n");
     ToolRun found = kvtool_settings(site);
     EXPECT_EQ(found.status, 0) << found.err;
     EXPECT_EQ(found.out,
-              "{\"UpdateBaseUrl\": \"http://" KV_PACKAGE_HOST "/2027/\", \"ServerAddress\": \"localhost\", "
-              "\"ApplicationPath\": \"C:\\\\Kuvento\", \"DatabasePath\": \"C:\\\\Kuvento\\\\DATA.FDB\", "
-              "\"ReportPath\": \"R\", \"UpdateFolder\": \"D:\\\\upd\"}\n");
+              "{\"UpdateBaseUrl\":\"http://" KV_PACKAGE_HOST "/2027/\",\"ServerAddress\":\"localhost\","
+              "\"ApplicationPath\":\"C:\\\\Kuvento\",\"DatabasePath\":\"C:\\\\Kuvento\\\\DATA.FDB\","
+              "\"ReportPath\":\"R\",\"UpdateFolder\":\"D:\\\\upd\"}\n");
 }
 
 } // namespace

@@ -39,17 +39,17 @@ TEST(KvtoolExtract, PrintsTheResultOrTheErrorAsJson) {
     std::string out = (root / "out").string();
 
     ToolRun ok = kvtool("extract '" + good + "' '" + out + "'");
-    EXPECT_EQ(ok.out, "{\"extracted\": true}\n");
+    EXPECT_EQ(ok.out, "{\"extracted\":true}\n");
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(kv::test::read_file(out + "/d/a.txt"), "a");
 
     ToolRun damaged = kvtool("extract --lib 7z.so '" + bad + "' '" + out + "'");
     EXPECT_EQ(damaged.out,
-              "{\"error\": \"Cannot extract \\\"a.txt\\\": CRC error\", \"class\": \"Exception\"}\n");
+              "{\"error\":\"Cannot extract \\\"a.txt\\\": CRC error\",\"class\":\"Exception\"}\n");
     EXPECT_EQ(damaged.status, 1);
 
     ToolRun nolib = kvtool("extract --lib 7z.dll '" + good + "' '" + out + "'");
-    EXPECT_EQ(nolib.out, "{\"error\": \"Error loading library 7z.dll\", \"class\": \"Exception\"}\n");
+    EXPECT_EQ(nolib.out, "{\"error\":\"Error loading library 7z.dll\",\"class\":\"Exception\"}\n");
     EXPECT_EQ(nolib.status, 1);
     fs::remove_all(root);
 }

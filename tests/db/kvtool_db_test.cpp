@@ -1,6 +1,7 @@
 // kvtool's database commands as a technician runs them: the marker and a
 // query against a real site database, and an error reported on standard
-// error with exit status 1, exactly as the error box would word it.
+// error with exit status 1, after the command's name exactly as the error
+// box would word it.
 #include "site_db.h"
 
 #include <cstdio>
@@ -41,20 +42,20 @@ TEST(KvtoolDb, MarkerQueryAndErrors) {
     ASSERT_TRUE(server_answers()) << server_missing_reason();
     SiteDb db;
     Result marker = kvtool("marker --server localhost " + db.Path(), db.Folder());
-    EXPECT_EQ(marker.out, "{\"yil\": 2026}\n");
+    EXPECT_EQ(marker.out, "{\"yil\":2026}\n");
     EXPECT_EQ(marker.status, 0) << marker.err;
 
     Result query =
         kvtool("query --server localhost " + db.Path() + " 'select firmaadi, yil, null as n from firmabilgi'",
                db.Folder());
-    EXPECT_EQ(query.out, "{\"FIRMAADI\": \"Deneme Market\", \"YIL\": 2026, \"N\": null}\n");
+    EXPECT_EQ(query.out, "{\"FIRMAADI\":\"Deneme Market\",\"YIL\":2026,\"N\":null}\n");
 
     db.Isql("delete from firmabilgi;");
-    EXPECT_EQ(kvtool("marker " + db.Path(), db.Folder()).out, "{\"yil\": null}\n");
+    EXPECT_EQ(kvtool("marker " + db.Path(), db.Folder()).out, "{\"yil\":null}\n");
 
     Result missing = kvtool("marker --server localhost " + db.Folder() + "/nope.fdb", db.Folder());
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "I/O error during \"open\" operation for file \"" + db.Folder() +
+    EXPECT_EQ(missing.err, "kvtool marker: I/O error during \"open\" operation for file \"" + db.Folder() +
                                "/nope.fdb\"\rError while trying to open file\rNo such file or directory\n");
 }

@@ -241,7 +241,7 @@ TEST(Update, Windows1254Settings) {
 
     CommandResult read = shell("cd " + quoted(s.site.dir().string()) + " && " KV_BIN_DIR "/kvtool settings");
     ASSERT_EQ(read.status, 0) << read.output;
-    EXPECT_NE(read.output.find("\"ApplicationPath\": \"C:\\\\Kuvento Şube\\\\\""), std::string::npos)
+    EXPECT_NE(read.output.find("\"ApplicationPath\":\"C:\\\\Kuvento Şube\\\\\""), std::string::npos)
         << read.output;
 
     UpdaterRun run(s.site.dir(), artifacts());

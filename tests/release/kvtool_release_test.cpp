@@ -31,7 +31,7 @@ TEST(KvtoolRelease, SignListsEveryFileAndOpensslChecksTheSignature) {
     write_release(dir.path());
     CommandRun signing = run_command(kvtool("sign --key '" + key.private_file() + "' '" + dir.str() + "'"));
     ASSERT_EQ(signing.status, 0);
-    EXPECT_EQ(signing.out.substr(0, signing.out.find(',')), "{\"path\": \"/2027/dll.rar\"");
+    EXPECT_EQ(signing.out.substr(0, signing.out.find(',')), "{\"path\":\"/2027/dll.rar\"");
     EXPECT_EQ(std::count(signing.out.begin(), signing.out.end(), '\n'), 6);
     const std::string manifest = read_file(utf8(manifest_file(dir.path())));
     EXPECT_EQ(manifest.substr(0, manifest.find('\n')), "kvupdate-release 1");
@@ -84,7 +84,7 @@ TEST(KvtoolRelease, VerifyRefusesAFileTheManifestLeavesOutOfTheFolder) {
     CommandRun r =
         run_command(kvtool("verify --key '" + key.public_file() + "' '" + dir.str() + "' 2>/dev/null"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("{\"path\": \"/2027/yeni.rar\", \"error\": \"/2027/yeni.rar sürüm listesinde yok"),
+    EXPECT_NE(r.out.find("{\"path\":\"/2027/yeni.rar\",\"error\":\"/2027/yeni.rar sürüm listesinde yok"),
               std::string::npos)
         << r.out;
 }

@@ -1,0 +1,167 @@
+// kvtool check: would the update go through here, now? Run in the program
+// folder, it builds the updater's window as start-up does (the settings read,
+// the database components set up) and asks the pre-flight checks that sit
+// beside the steps; it changes nothing. This file only prints: a readable
+// table by default, one JSON object with --json. The exit status is 0 only
+// when every check passes.
+#include "app/application.h"
+#include "app/form1.h"
+#include "platform/files.h"
+#include "platform/window/scripted/scripted_backend.h"
+#include "rtl/ini_file.h"
+#include "tools/command.h"
+#include "tools/json.h"
+#include "workflow/preflight.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kv::tool {
+namespace {
+
+// Start-up creates the default update folder; the check leaves the site as it
+// found it, so it removes that folder again when start-up made it.
+struct DefaultUpdateFolder {
+    const std::string path = os::current_directory() + "\\update";
+    const bool existed = os::directory_exists(path);
+    ~DefaultUpdateFolder() {
+        if (!existed) os::remove_directory(path);
+    }
+};
+
+std::vector<CheckResult> run_checks() {
+    const DefaultUpdateFolder update_folder;
+    window::ScriptedBackend backend;
+    std::vector<std::string> notices;
+    backend.on_box = [&](const window::BoxRecord& box) { notices.push_back(box.text); };
+    TApplication application(backend);
+    application.Initialize();
+    TForm1* form = nullptr;
+    application.CreateForm(form);
+
+    const std::string update_adres =
+        TIniFile(os::current_directory() + "\\kvayarlar.ini").ReadString("BAGLANTI", "UPDATE_ADRES", "");
+    std::vector<CheckResult> results{check_settings(*form, notices, update_adres)};
+    if (!notices.empty()) {
+        // Without settings the updater ends at start-up: nothing further to foresee.
+        for (const char* name : {"database", "client library", "archive library", "package server",
+                                 "program folder", "free space", "programs"}) {
+            results.emplace_back(name);
+            results.back().fail("not checked: the updater would end at start-up");
+        }
+        return results;
+    }
+    results.push_back(check_database(*form));
+    results.push_back(check_client_library(*form));
+    results.push_back(check_archive_library(*form));
+    results.push_back(check_packages(*form));
+    results.push_back(check_program_folder(*form));
+    results.push_back(check_free_space(*form, results[4]));
+    results.push_back(check_programs_running());
+    return results;
+}
+
+Json package_json(const PackageFinding& p) {
+    Json j{{"file", p.file}, {"url", p.url}, {"fetched", p.fetched}, {"bytes", p.bytes}};
+    if (p.file != "logo1024.png") {
+        j["extracted"] = p.extracted;
+        j["extracted_bytes"] = p.extracted_bytes;
+        j["files"] = p.files;
+        j["missing"] = p.missing;
+    }
+    if (!p.error.empty()) j["error"] = p.error;
+    return j;
+}
+
+void print_json_report(const std::vector<CheckResult>& results, bool passed) {
+    Json checks = Json::array();
+    for (const CheckResult& r : results) {
+        Json details = Json::object();
+        for (const CheckDetail& d : r.details)
+            details[d.key] = d.list ? Json(d.values) : Json(d.values.empty() ? "" : d.values.front());
+        Json check{{"check", r.name}, {"passed", r.passed}, {"reason", r.reason}, {"details", details}};
+        if (r.name == "package server") {
+            check["packages"] = Json::array();
+            for (const PackageFinding& p : r.packages)
+                check["packages"].push_back(package_json(p));
+        }
+        checks.push_back(check);
+    }
+    print_json({{"folder", os::current_directory()}, {"passed", passed}, {"checks", checks}});
+}
+
+// One line of the table: a message with line breaks (the database's) has
+// its lines joined by " / ".
+void print_line(std::string line) {
+    for (size_t at = 0; (at = line.find_first_of("\r\n", at)) != std::string::npos;) {
+        const size_t end = line.compare(at, 2, "\r\n") == 0 ? at + 2 : at + 1;
+        line.replace(at, end - at, " / ");
+    }
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+std::string padded(std::string text, size_t width) {
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+}
+
+std::string package_text(const PackageFinding& p) {
+    if (!p.fetched) return p.error;
+    std::string text = std::to_string(p.bytes) + " bytes";
+    if (p.file == "logo1024.png") return text;
+    if (!p.error.empty()) return text + "; " + p.error;
+    text += ", " + std::to_string(p.extracted_bytes) + " bytes extracted";
+    if (!p.files.empty()) text += "; puts in place " + joined(p.files);
+    if (!p.missing.empty()) text += "; lacks " + joined(p.missing);
+    return text;
+}
+
+void print_table(const std::vector<CheckResult>& results, bool passed) {
+    print_line("KV Update 2027 check in " + os::current_directory());
+    print_line("");
+    print_line(padded("CHECK", 17) + padded("VERDICT", 9) + "REASON");
+    for (const CheckResult& r : results) {
+        print_line(padded(r.name, 17) + padded(r.passed ? "pass" : "FAIL", 9) + r.reason);
+        for (const CheckDetail& d : r.details) {
+            if (!d.list) {
+                print_line("    " + d.key + ": " + (d.values.empty() ? "" : d.values.front()));
+                continue;
+            }
+            print_line("    " + d.key + ":" + (d.values.empty() ? " none" : ""));
+            for (const std::string& v : d.values)
+                print_line("      " + v);
+        }
+        for (const PackageFinding& p : r.packages)
+            print_line("    " + p.file + ": " + package_text(p));
+    }
+    print_line("");
+    const auto failed = std::count_if(results.begin(), results.end(), [](auto& r) { return !r.passed; });
+    print_line(passed ? "The update would go through."
+                      : "The update would not go through: " + std::to_string(failed) + " of " +
+                            std::to_string(results.size()) + " checks failed.");
+    std::fflush(stdout);
+}
+
+Runner check(CLI::App& command) {
+    auto json = std::make_shared<bool>(false);
+    command.add_flag("--json", *json, "One JSON object instead of the table");
+    command.footer("Run it in the program folder. It changes nothing: the packages are downloaded and\n"
+                   "extracted into a temporary folder that is removed again. Exit status 0 only when\n"
+                   "every check passes.");
+    return [json] {
+        const std::vector<CheckResult> results = run_checks();
+        const bool passed = std::all_of(results.begin(), results.end(), [](auto& r) { return r.passed; });
+        if (*json)
+            print_json_report(results, passed);
+        else
+            print_table(results, passed);
+        return passed ? 0 : 1;
+    };
+}
+
+} // namespace
+
+KVTOOL_COMMAND("check", "Would the update go through here, now? Checks the site before the update", check);
+
+} // namespace kv::tool

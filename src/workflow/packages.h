@@ -1,0 +1,35 @@
+// The release as a site fetches it: which packages, on which condition, and
+// which files each puts into the program folder. The package step acts on
+// these answers and the pre-flight check asks the same questions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv {
+
+struct SiteSettings;
+
+// The programs the update stops before it replaces their files, in order.
+inline constexpr const char* kProductPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
+
+// The client libraries the library package puts in place, in copy order.
+inline constexpr const char* kClientLibraries[] = {
+    "fbclient.dll", "gds32.dll",      "libcrypto-1_1.dll", "libeay32.dll", "libmysql.dll",
+    "libssh2.dll",  "libssl-1_1.dll", "midas.dll",         "ssleay.dll",   "ssleay32.dll"};
+
+// The mobile and backup package goes only to the server itself: SUNUCU_IP
+// exactly "localhost".
+bool fetches_mobile_package(const SiteSettings& settings);
+// The printing package goes only where the printing program is installed.
+bool fetches_printing_package(const std::string& program_folder);
+
+struct PackagePlan {
+    std::string file;                       // "kuvento.rar", under UpdateBaseUrl
+    std::vector<std::string> puts_in_place; // files copied from the package's top level
+    bool unpacked_in_place = false;         // the reports: extracted into the program folder
+};
+// The packages this site would fetch, in the step's order.
+std::vector<PackagePlan> packages_for_site(const SiteSettings& settings, const std::string& program_folder);
+
+} // namespace kv

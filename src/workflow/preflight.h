@@ -1,0 +1,83 @@
+// The pre-flight checks: would the update go through here, now? Each check
+// asks the question that the step it foresees acts on, on the window that
+// start-up built (its settings, its database components, its library
+// choices), and changes nothing: the package check downloads and extracts
+// into a temporary folder of its own and removes it. Each gives a plain
+// verdict with the reason and the facts it saw; the caller prints them.
+// No check throws: an error is its verdict.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+class TForm1;
+
+struct CheckDetail {
+    std::string key;
+    std::vector<std::string> values;
+    bool list = false; // a list of things, even when it holds one or none
+};
+
+// What one package on the server gave.
+struct PackageFinding {
+    std::string file, url;
+    bool fetched = false, extracted = false;
+    int64_t bytes = 0;                // downloaded
+    int64_t extracted_bytes = 0;      // all items together
+    std::vector<std::string> files;   // what it would put in place (the reports: every item)
+    std::vector<std::string> missing; // expected files it lacks
+    std::string error;
+};
+
+struct CheckResult {
+    explicit CheckResult(std::string check) : name(std::move(check)) {}
+
+    std::string name;
+    bool passed = true;
+    std::string reason;
+    std::vector<CheckDetail> details;
+    std::vector<PackageFinding> packages; // the package check only
+
+    void fail(std::string why) {
+        passed = false;
+        reason = std::move(why);
+    }
+    void add(std::string key, std::string value) { details.push_back({std::move(key), {std::move(value)}}); }
+    void add_list(std::string key, std::vector<std::string> values) {
+        details.push_back({std::move(key), std::move(values), true});
+    }
+};
+
+// Items joined by `separator`, for the reasons the checks give.
+std::string joined(const std::vector<std::string>& items, const char* separator = ", ");
+
+// The settings as start-up read them into `form`. `startup_notices` are the
+// boxes start-up showed (the missing settings file); `update_adres` is the
+// UPDATE_ADRES value as written, which the update-folder guard may refuse.
+CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices,
+                           const std::string& update_adres);
+// Opens the database as the database step does, reads the year marker, and
+// counts the other attachments, which would make the upgrade's definitions
+// fail. The connection is closed again.
+CheckResult check_database(TForm1& form);
+// The client library the connection would load: which file, its word size
+// against the updater's, its version.
+CheckResult check_client_library(TForm1& form);
+// 7-Zip's library: found, the updater's word size, with the RAR5 handler.
+CheckResult check_archive_library(TForm1& form);
+// Every package this site would fetch (and the logo), downloaded into a
+// temporary folder and extracted there completely.
+CheckResult check_packages(TForm1& form);
+// The program folder is writable, and no file the update would replace is
+// read-only or held by a program the update does not stop.
+CheckResult check_program_folder(TForm1& form);
+// Room for the packages and their extracted contents, as the package check
+// measured them, on the update folder's volume.
+CheckResult check_free_space(const TForm1& form, const CheckResult& packages);
+// The product's programs running now (the update stops them).
+CheckResult check_programs_running();
+
+} // namespace kv
