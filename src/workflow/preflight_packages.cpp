@@ -125,6 +125,9 @@ CheckResult check_packages(TForm1& form) {
         return r;
     }
     r.add("server", "http://" + form.Config.PackageHost);
+    // A build without a release key installs whatever the server hands out.
+    r.add("releases", form.Config.ReleasePublicKey.empty() ? "not verified: this build carries no release key"
+                                                           : "verified against the signed release manifest");
     {
         PackageProbe probe(form, folder);
         r.packages.push_back(

@@ -78,6 +78,8 @@ TEST(Check, HealthySitePasses) {
     EXPECT_EQ(db["details"]["year marker"], "2026");
     EXPECT_EQ(db["details"]["upgrade"], "would run");
     EXPECT_EQ(db["details"]["other attachments"], Json::array());
+    EXPECT_EQ(check_named(run.report, "package server")["details"]["releases"],
+              "not verified: this build carries no release key");
     const Json& packages = check_named(run.report, "package server")["packages"];
     ASSERT_EQ(packages.size(), 6u) << "the logo and the five packages of a server with printing";
     EXPECT_EQ(packages[1]["file"], "kuvento.rar");
