@@ -14,6 +14,10 @@
 #include <fstream>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kv {
 namespace {
 
@@ -314,7 +318,20 @@ TEST(HttpBody, CutInsideChunkKeepsTheChunksReceived) {
     EXPECT_EQ(o.body, "abcde");
 }
 
+// Wine 8 reports a reset that arrives while the reader waits in select() as
+// an orderly end of the stream (recv gives 0 instead of WSAECONNRESET);
+// Windows and Linux report the reset.
+bool under_wine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 TEST(HttpBody, ResetMidBodyIsASocketError) {
+    if (under_wine()) GTEST_SKIP() << "Wine reports this reset as an orderly close";
     // With a length, and without one: a reset is no orderly close and never ends a body.
     for (const char* head :
          {"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nabc", "HTTP/1.1 200 OK\r\n\r\nabc"}) {

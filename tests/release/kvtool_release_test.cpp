@@ -43,7 +43,7 @@ TEST(KvtoolRelease, SignListsEveryFileAndOpensslChecksTheSignature) {
 
     // A private key in the wrong place, or a public one given to sign with.
     EXPECT_EQ(run_command(kvtool("sign --key '" + key.public_file() + "' '" + dir.str() + "' 2>&1")).out,
-              "İmza anahtarı okunamadı: şifresiz ECDSA P-256 özel anahtarı (PEM) değil\n");
+              "kvtool release: İmza anahtarı okunamadı: şifresiz ECDSA P-256 özel anahtarı (PEM) değil\n");
     EXPECT_EQ(run_command(kvtool("sign '" + dir.str() + "' 2>/dev/null")).status, 2);
 }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace kv::test {
@@ -38,6 +39,14 @@ protected:
     }
 };
 
+// A library given by its folder is loaded from exactly that Windows path: the
+// Linux path of the test tree as Wine's Z: drive shows it.
+std::string windows_path(const fs::path& file) {
+    std::string p = "Z:" + file.string();
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+}
+
 TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
     const SpoiltRelease& c = GetParam();
     const std::string program = read_file(utf8(kWinBin / "kv_fake_program.exe"));
@@ -60,7 +69,7 @@ TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
     fs::copy_file(kWinBin / "kv_fake_program.exe", site.path() / "kuventoCMX.exe");
     CommandRun step =
         wine(site.path(), shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
-                              shell_quoted(key.public_file()) + " " + shell_quoted(kSevenZip));
+                              shell_quoted(key.public_file()) + " " + shell_quoted(windows_path(kSevenZip)));
     ASSERT_EQ(step.status, 0) << step.out;
     if (!*c.error) {
         EXPECT_EQ(step.out, "terminated\n");
