@@ -48,6 +48,9 @@ void print_command_error(const std::string& message) {
 
 int run(int argc, char** argv) {
     CLI::App app{"kvtool: the KV Update 2027 companion for support technicians", "kvtool"};
+    // Arguments are often paths ("/srv/x.fdb", "/2027/kuvento.rar"): a leading
+    // slash is never an option, on Windows either.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Every command's help");
     std::map<CLI::App*, Runner> runners;

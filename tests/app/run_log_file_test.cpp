@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <string>
 
 namespace kv::test {
@@ -86,6 +87,13 @@ TEST(RunLogFile, AnUnwritableLogIsDroppedQuietly) {
         SiteFolder folder;
         folder.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=dbhost\n");
         c.spoil(folder);
+        // Wine run as root writes into a read-only file all the same: then
+        // the file spoils nothing and the case has nothing to show.
+        if (os::File probe; probe.open(utf8(folder.path() / "KVUpdate.log"), os::FileAccess::Write,
+                                       os::FileShare::All, os::FileDisposition::OpenExisting)) {
+            std::cout << "skipped here: the read-only file can still be written\n";
+            continue;
+        }
         Updater updater(test_config(), true);
         EXPECT_FALSE(updater.app.Log.IsOpen());
         updater.unlock();

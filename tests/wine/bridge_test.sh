@@ -30,11 +30,11 @@ expect() { # description expected actual
 }
 
 cp "$bridge" "$scratch/program/fbclient.dll"
-row='{"UNVAN": "Şişli Ğüzel İçecek ı"}'
+row='{"UNVAN":"Şişli Ğüzel İçecek ı"}'
 expect "network server" "$row" "$(run_kvtool query --server localhost "$db" 'select unvan from firmabilgi')"
 
 windows_path="Z:${db//\//\\}"
-expect "local attach by a Windows path" '{"PROTOCOL": null}' \
+expect "local attach by a Windows path" '{"PROTOCOL":null}' \
   "$(run_kvtool query "$windows_path" 'select mon$remote_protocol as protocol from mon$attachments where mon$attachment_id = current_connection')"
 expect "local attach reads the rows" "$row" "$(run_kvtool query "$windows_path" 'select unvan from firmabilgi')"
 out=$(run_kvtool query "Z:\\yok\\YOK.FDB" 'select 1 from rdb$database')
