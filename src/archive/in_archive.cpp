@@ -45,9 +45,11 @@ const char* operation_result_text(int32_t r) {
 
 // Creates every missing folder of the part of `name` up to its last
 // separator or ":", parents first; results are not looked at (a folder that
-// cannot be made shows when its file cannot be created). Items mostly share
-// folders that exist by then: one look at the nearest parent spares asking
-// for every folder on the way, and copying the path for each.
+// cannot be made shows when its file cannot be created). A part that ends in
+// ":" names a drive, not a folder: the "C" of C:\... is never made in the
+// working folder. Items mostly share folders that exist by then: one look at
+// the nearest parent spares asking for every folder on the way, and copying
+// the path for each.
 void create_parent_folders(const std::string& name) {
     size_t end = name.find_last_of("\\/:");
     if (end == std::string::npos) return;
@@ -55,7 +57,7 @@ void create_parent_folders(const std::string& name) {
         os::directory_exists(name.substr(0, end)))
         return;
     for (size_t i = 0; i <= end; ++i) {
-        if (!is_separator(name[i]) && name[i] != ':') continue;
+        if (!is_separator(name[i])) continue;
         if (i == 0 || is_separator(name[i - 1]) || name[i - 1] == ':') continue;
         std::string folder = name.substr(0, i);
         if (!os::directory_exists(folder)) os::create_directory(folder);

@@ -3,61 +3,20 @@
 // release, the product's programs running from the site folder. A healthy
 // site passes every check; each spoiled one fails the check that foresees
 // the step it would break, with the reason, and the tool's exit status says so.
+#include "check_report.h"
 #include "db/site_db.h"
-#include "e2e_operator.h"
 #include "e2e_site.h"
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <memory>
 
 namespace kv::test::e2e {
-namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-
-struct CheckRun {
-    int status = -1;
-    Json report;
-    std::string output;
-};
-
-CheckRun run_check(const Site& site) {
-    CheckRun run;
-    const CommandResult r = shell("cd " + quoted(site.dir().string()) + " && " KV_E2E_KVTOOL " check --json");
-    run.status = r.status;
-    run.output = r.output;
-    run.report = Json::parse(r.output, nullptr, false);
-    return run;
-}
-
-const Json& check_named(const Json& report, const std::string& name) {
-    for (const Json& c : report["checks"])
-        if (c["check"] == name) return c;
-    static const Json none;
-    return none;
-}
-
-std::vector<std::string> failed_checks(const Json& report) {
-    std::vector<std::string> out;
-    for (const Json& c : report["checks"])
-        if (!c["passed"].get<bool>()) out.push_back(c["check"]);
-    return out;
-}
-
-std::vector<std::string> listing(const Site& site) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(site.dir()))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-} // namespace
 
 TEST(Check, HealthySitePasses) {
     Release release;
@@ -65,10 +24,10 @@ TEST(Check, HealthySitePasses) {
     Site site("check-healthy");
     site.write_settings({});
     site.start_programs();
-    const std::vector<std::string> before = listing(site);
+    const std::vector<std::string> before = folder_listing(site.dir());
 
-    const CheckRun run = run_check(site);
-    EXPECT_EQ(listing(site), before) << "the check changes nothing in the program folder";
+    const CheckRun run = run_check(site.dir(), KV_E2E_KVTOOL);
+    EXPECT_EQ(folder_listing(site.dir()), before) << "the check changes nothing in the program folder";
 
     ASSERT_TRUE(run.report.is_object()) << run.output;
     EXPECT_EQ(run.status, 0) << run.output;
@@ -137,7 +96,7 @@ TEST(Check, SpoiledSitesFailTheirCheck) {
         std::unique_ptr<TDbConnection> other;
         c.spoil(site, server.get(), release, other);
 
-        const CheckRun run = run_check(site);
+        const CheckRun run = run_check(site.dir(), KV_E2E_KVTOOL);
 
         ASSERT_TRUE(run.report.is_object()) << run.output;
         EXPECT_EQ(run.status, 1);

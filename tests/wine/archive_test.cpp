@@ -78,7 +78,14 @@ TEST(WineArchive, CompressedItemsExtractByteForByte) {
     const fs::path archive = dir.path() / "paket.rar";
     test::write_file(archive.string(), bytes);
 
+    // The target is named from its drive (C:\...): nothing is made in the
+    // working folder on the way, such as a folder named after the drive.
+    const fs::path work = dir.path() / "work", previous = fs::current_path();
+    fs::create_directory(work);
+    fs::current_path(work);
     EXPECT_EQ(extract_error(test::utf8(archive), dir.path() / "out"), "no error");
+    fs::current_path(previous);
+    EXPECT_TRUE(fs::is_empty(work)) << "the extraction made something in the working folder";
     for (const Rar5Item& item : items) {
         const fs::path target = dir.path() / "out" / test::from_utf8(item.path);
         if (item.folder)

@@ -8,6 +8,9 @@
 //                              literal text or one of {Enter} {Tab} {Esc} {Backspace}
 //   probe processes            every process of the Wine server, oldest first
 //   probe terminate PID NAME   ends the process PID if its program file is NAME
+//   probe hold FILE            opens FILE as a program holds a library it has
+//                              loaded (others may read it, not write it or
+//                              delete it), says "held" and keeps it until ended
 // Output is UTF-8, one line per window or process, tab-separated:
 //   window HWND CLASS TITLE
 //   control HWND PARENT CLASS TEXT VISIBLE ENABLED X,Y   (X,Y: screen centre)
@@ -189,9 +192,21 @@ int terminate(const wchar_t* pid_text, const std::wstring& name) {
     return 0;
 }
 
+int hold(const wchar_t* file) {
+    HANDLE h = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "probe: cannot open %ls (%lu)\n", file, GetLastError());
+        return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: probe list | click HWND | close HWND | keys HWND ITEM... | processes | "
-                         "terminate PID NAME\n");
+                         "terminate PID NAME | hold FILE\n");
     return 2;
 }
 
@@ -207,6 +222,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (cmd == L"processes" && argc == 2) return list_processes();
     if (cmd == L"terminate" && argc == 4) return terminate(argv[2], argv[3]);
+    if (cmd == L"hold" && argc == 3) return hold(argv[2]);
     if (argc < 3) return usage();
     HWND h = parse_hwnd(argv[2]);
     if (cmd == L"click" && argc == 3) return PostMessageW(h, BM_CLICK, 0, 0) ? 0 : 1;
