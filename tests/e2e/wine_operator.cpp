@@ -48,10 +48,6 @@ const char* button_caption(StepButton button) {
     return "";
 }
 
-} // namespace
-
-namespace {
-
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
