@@ -48,25 +48,72 @@ const char* button_caption(StepButton button) {
     return "";
 }
 
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+WineTarget make_target() {
+    const bool win32 = environment("KV_WINE_TARGET") == "win32";
+    const fs::path tree = win32 ? KV_WINE32_DIR : KV_WINE64_DIR;
+    WineTarget t;
+    t.name = win32 ? "win32" : "win64";
+    t.machine = win32 ? 0x14c : 0x8664;
+    t.prefix_variable = win32 ? "KV_WINE32_PREFIX" : "WINEPREFIX";
+    t.prefix = environment(t.prefix_variable.c_str());
+    t.loader = {"env", "-u", "LC_ALL", "LANG=tr_TR.UTF-8", "WINEDEBUG=-all"};
+    if (win32)
+        t.loader.insert(t.loader.end(), {"WINEPREFIX=" + t.prefix, KV_WINE32_SCRIPT});
+    else
+        t.loader.push_back("/usr/lib/wine/wine64");
+    t.updater = tree / "wine-e2e" / "KVUpdate.exe";
+    t.seven_zip = tree / "wine-peers" / "7z.dll";
+    t.bridge = tree / "wine-peers" / "fbclient.dll.so";
+    t.bridge_front = tree / "wine-peers" / "pe" / "fbclient.dll";
+    t.stand_in = fs::path(KV_WINE64_DIR) / "bin" / "kv_fake_program.exe";
+    return t;
+}
+
+// The processor a Windows program is for, from its PE header (0 if it has none).
+unsigned pe_machine(const fs::path& program) {
+    const std::string image = read_file(program.string());
+    if (image.size() < 0x40) return 0;
+    const auto byte = [&](size_t at) { return at < image.size() ? static_cast<unsigned char>(image[at]) : 0u; };
+    const size_t header = byte(0x3c) | byte(0x3d) << 8 | byte(0x3e) << 16 | byte(0x3f) << 24;
+    if (image.compare(header, 4, std::string("PE\0\0", 4)) != 0) return 0;
+    return byte(header + 4) | byte(header + 5) << 8;
+}
+
 } // namespace
 
+const WineTarget& wine_target() {
+    static const WineTarget target = make_target();
+    return target;
+}
+
 void require_wine_peers() {
+    const WineTarget& t = wine_target();
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) throw std::runtime_error("DISPLAY is not set (scripts/test starts Xvfb)");
-    const char* prefix = std::getenv("WINEPREFIX");
-    if (!prefix || !fs::exists(fs::path(prefix) / "system.reg"))
-        throw std::runtime_error("WINEPREFIX does not name a prepared Wine prefix (scripts/test makes one)");
-    for (const char* file :
-         {KV_WINE_UPDATER, KV_WINE_PROBE, KV_WINE_STAND_IN, KV_WINE_7Z_DLL, KV_WINE_FB_BRIDGE, KV_WINE_FB_FRONT})
-        if (!fs::exists(file)) throw std::runtime_error(std::string(file) + " is missing (the win64 build makes it)");
+    if (t.prefix.empty() || !fs::exists(fs::path(t.prefix) / "system.reg"))
+        throw std::runtime_error(t.prefix_variable + " does not name a prepared Wine prefix (scripts/test makes one)");
+    for (const fs::path& file : {t.updater, fs::path(KV_WINE_PROBE), t.stand_in, t.seven_zip, t.bridge, t.bridge_front})
+        if (!fs::exists(file))
+            throw std::runtime_error(file.string() + " is missing (the " + t.name + " build makes it)");
+    for (const fs::path& program : {t.updater, t.bridge_front})
+        if (pe_machine(program) != t.machine)
+            throw std::runtime_error(program.string() + " is not a " + t.name + " program");
 }
 
 std::string wine_command() {
-    return "env -u LC_ALL LANG=tr_TR.UTF-8 WINEDEBUG=-all /usr/lib/wine/wine64";
+    std::string command;
+    for (const std::string& arg : wine_target().loader)
+        command += (command.empty() ? "" : " ") + quoted(arg);
+    return command;
 }
 
 fs::path WineHost::stand_in() const {
-    return KV_WINE_STAND_IN;
+    return wine_target().stand_in;
 }
 
 std::string WineHost::start_command(const std::string& name) const {
@@ -92,15 +139,16 @@ void WineHost::terminate(uint32_t pid, const std::string& name) const {
 
 std::string WineHost::release_library(const std::string& name) const {
     if (name != "fbclient.dll" && name != "gds32.dll") return ProgramHost::release_library(name);
-    return read_file(KV_WINE_FB_FRONT) + "\nkv-e2e 2027 library " + name + "\n";
+    return read_file(wine_target().bridge_front.string()) + "\nkv-e2e 2027 library " + name + "\n";
 }
 
 void WineHost::install_updater(const fs::path& site) const {
     const auto replace = fs::copy_options::overwrite_existing;
-    fs::copy_file(KV_WINE_UPDATER, site / "KVUpdate.exe", replace);
-    fs::copy_file(KV_WINE_7Z_DLL, site / "7z.dll", replace);
-    fs::copy_file(KV_WINE_FB_BRIDGE, site / "fbbridge.dll", replace);
-    if (!fs::exists(site / "fbclient.dll")) fs::copy_file(KV_WINE_FB_FRONT, site / "fbclient.dll");
+    const WineTarget& t = wine_target();
+    fs::copy_file(t.updater, site / "KVUpdate.exe", replace);
+    fs::copy_file(t.seven_zip, site / "7z.dll", replace);
+    fs::copy_file(t.bridge, site / "fbbridge.dll", replace);
+    if (!fs::exists(site / "fbclient.dll")) fs::copy_file(t.bridge_front, site / "fbclient.dll");
 }
 
 const WineHost& wine_host() {
@@ -163,9 +211,9 @@ WineUpdaterRun::WineUpdaterRun(const fs::path& site, const fs::path& artifacts,
     display();
     fs::create_directories(FArtifacts);
     wine_host().install_updater(site);
-    FPid = start_process({"env", "-u", "LC_ALL", "LANG=tr_TR.UTF-8", "WINEDEBUG=-all", "/usr/lib/wine/wine64",
-                          "KVUpdate.exe"},
-                         site, FLog, hosts_file);
+    std::vector<std::string> command = wine_target().loader;
+    command.push_back("KVUpdate.exe");
+    FPid = start_process(command, site, FLog, hosts_file);
 }
 
 WineUpdaterRun::~WineUpdaterRun() {

@@ -1,12 +1,15 @@
 // The end-to-end runs of the Windows build under Wine: the site's programs
-// are the Windows stand-in, the updater is the win64 KVUpdate.exe placed in
-// the site folder beside 7-Zip's Windows library and the Firebird client
-// (the bridge as fbbridge.dll behind its PE front as fbclient.dll, so the
-// file is held while loaded, as on Windows), and the operator works the real window through
-// probe.exe, a Windows program in the same Wine server that lists windows,
-// clicks, types and lists or ends processes. Wine runs in the Turkish locale
-// (code page 1254) in the prefix that WINEPREFIX names, on the X server of
-// DISPLAY; both are started by scripts/test.
+// are the Windows stand-in, the updater is a KVUpdate.exe placed in the site
+// folder beside 7-Zip's Windows library and the Firebird client (the bridge
+// as fbbridge.dll behind its PE front as fbclient.dll, so the file is held
+// while loaded, as on Windows), and the operator works the real window
+// through probe.exe, a Windows program in the same Wine server that lists
+// windows, clicks, types and lists or ends processes. Wine runs in the
+// Turkish locale (code page 1254) on the X server of DISPLAY. Two builds are
+// run (see WineTarget): the win64 one under 64-bit Wine in the prefix that
+// WINEPREFIX names, and the 32-bit deployable under the emulated 32-bit Wine
+// of its root (scripts/wine32) in the prefix that KV_WINE32_PREFIX names;
+// scripts/test starts both.
 #pragma once
 
 #include "e2e_operator.h"
@@ -20,11 +23,26 @@
 
 namespace kv::test::e2e {
 
-// Throws, saying what is missing, unless DISPLAY and a prepared WINEPREFIX
-// are set and the win64 build's programs and the Wine peers are there.
+// The build a run takes and the Wine it runs under, chosen by KV_WINE_TARGET:
+// "win32" for the 32-bit deployable, otherwise the win64 build. probe.exe
+// and the stand-in are the win64 ones for both: the 32-bit Wine's root has
+// 64-bit Wine too, in the same Wine server, and the 32-bit updater finds and
+// ends 64-bit programs by name as it does 32-bit ones.
+struct WineTarget {
+    std::string name;     // "win64" or "win32"
+    unsigned machine = 0; // its programs' processor, as their PE header says it
+    std::string prefix_variable, prefix; // the Wine prefix, and the variable that names it
+    std::vector<std::string> loader; // runs a Windows program: loader + {exe, args...}
+    std::filesystem::path updater, stand_in, seven_zip, bridge, bridge_front;
+};
+const WineTarget& wine_target();
+
+// Throws, saying what is missing, unless DISPLAY and the target's prepared
+// Wine prefix are set and its programs and Wine peers are there.
 void require_wine_peers();
 
-// The command that starts a Windows program under 64-bit Wine in the Turkish locale.
+// The shell command that starts a Windows program under the target's Wine in
+// the Turkish locale (followed by the program and its arguments).
 std::string wine_command();
 
 class WineHost : public ProgramHost {

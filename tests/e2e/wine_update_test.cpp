@@ -1,10 +1,12 @@
 // The whole update as a Windows site operator runs it, with the win64 build
-// under Wine against the real peers: the Firebird network server (and the
+// under Wine (and, in the normal update, the 32-bit deployable under the
+// emulated 32-bit Wine) against the real peers: the Firebird network server (and the
 // embedded engine, for the local attach of small sites) through the client
 // bridge, 7-Zip's Windows library, nginx as the package server, and the
 // Windows stand-in under the product's file names. Driven through the real
 // window and checked from outside, as the Linux runs are. Screenshots of
-// every stage are kept in the build tree under tests/e2e/artifacts/Wine<scenario>.
+// every stage are kept in the build tree under tests/e2e/artifacts/Wine<scenario>
+// (Wine32<scenario> for the 32-bit deployable, see wine_operator.h).
 #include "wine_operator.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +17,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 fs::path artifacts() {
+    const std::string kind = wine_target().name == "win32" ? "Wine32" : "Wine";
     fs::path dir = fs::path(KV_E2E_ARTIFACTS) /
-                   ("Wine" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                   (kind + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     return dir;
 }

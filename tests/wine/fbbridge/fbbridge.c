@@ -14,6 +14,7 @@
  *   Wine maps it to, so the embedded engine opens the file itself.
  * Handles, status vectors and SQL descriptors have the same layout on both
  * sides (no `long` crosses), so everything else passes through unchanged. */
+#include <stdarg.h>
 #include <windef.h>
 #include <winbase.h>
 #include <winnls.h>
