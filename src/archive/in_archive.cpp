@@ -6,6 +6,7 @@
 #include "rtl/in_any_case.h"
 
 #include <memory>
+#include <unordered_set>
 
 namespace kv {
 namespace {
@@ -79,8 +80,12 @@ std::string printable(std::string_view path) {
 constexpr std::string_view kLeavesTarget = "its path leads outside the target folder";
 
 // Whether a folder or file named by `item` below `base` is already a link
-// there: writing through it would land outside the target folder.
-bool runs_through_link(const std::string& base, std::string_view item) {
+// there: writing through it would land outside the target folder. Folders
+// found to be no link are kept in `plain_folders` and not looked at again in
+// the same extraction, which makes no links: a deep item costs one look per
+// new folder instead of one per folder on its path.
+bool runs_through_link(const std::string& base, std::string_view item,
+                       std::unordered_set<std::string>& plain_folders) {
     std::string path = base;
     size_t start = 0;
     while (start < item.size()) {
@@ -89,7 +94,11 @@ bool runs_through_link(const std::string& base, std::string_view item) {
             ++end;
         if (end > start) {
             path.append(item.substr(start, end - start));
-            if (os::is_link(path)) return true;
+            const bool folder = end < item.size();
+            if (!folder || !plain_folders.contains(path)) {
+                if (os::is_link(path)) return true;
+                if (folder) plain_folders.insert(path);
+            }
             path += '\\';
         }
         start = end + 1;
@@ -300,7 +309,12 @@ void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack call
 
 void T7zInArchive::ExtractTo(const std::string& path) {
     FExtractPath = !path.empty() && path.back() == '\\' ? path : path + "\\";
-    in_any_case([&] { extract(nullptr, kAllItems, false); }, [&] { FExtractPath.clear(); });
+    FPlainFolders.clear();
+    in_any_case([&] { extract(nullptr, kAllItems, false); },
+                [&] {
+                    FExtractPath.clear();
+                    FPlainFolders.clear();
+                });
 }
 
 HRESULT T7zInArchive::make_output_file(uint32_t index, ISequentialOutStream** outStream) {
@@ -309,7 +323,7 @@ HRESULT T7zInArchive::make_output_file(uint32_t index, ISequentialOutStream** ou
     // A link would come out as an empty file under the link's name.
     if (is_link_item(index)) refuse(item, "it is a link");
     if (item_property(index, kpidIsDir).flag) return com::kOk; // folders come into being as parents of files
-    if (runs_through_link(FExtractPath, item)) refuse(item, kLeavesTarget);
+    if (runs_through_link(FExtractPath, item, FPlainFolders)) refuse(item, kLeavesTarget);
     std::string name = FExtractPath + item;
     create_parent_folders(name);
     auto file = std::make_unique<TFileStream>(name, fmCreate);

@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 namespace kv {
 
@@ -147,6 +148,7 @@ private:
     T7zGetStreamCallBack FExtractCallBack = nullptr;
     void* FExtractSender = nullptr;
     std::string FExtractPath;
+    std::unordered_set<std::string> FPlainFolders; // folders below FExtractPath known to be no link
 
     // The item the library is working on, the file made for it, and the first
     // item it reported as not OK.

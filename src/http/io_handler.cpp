@@ -88,6 +88,7 @@ void TNetIOHandlerStack::Open() {
     InputBufferClear();
     CloseSocket();
     FOpened = true;
+    FReceiveTimeout = 0; // a new socket's receives wait without limit
     ConnectSocket();
 }
 
@@ -109,6 +110,10 @@ void TNetIOHandlerStack::ConnectSocket() {
 
 int TNetIOHandlerStack::SocketWaitReadable(int timeout_ms, uint32_t& error) {
     return os::socket_wait_readable(FSocket, timeout_ms, error);
+}
+
+uint32_t TNetIOHandlerStack::SocketSetReceiveTimeout(int timeout_ms) {
+    return os::socket_set_receive_timeout(FSocket, timeout_ms);
 }
 
 int64_t TNetIOHandlerStack::SocketRecv(char* buffer, size_t count, uint32_t& error) {
@@ -185,7 +190,6 @@ void TNetIOHandlerStack::Reserve(size_t extra) {
 
 int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, int timeout_ms,
                                            bool ARaiseOnTimeout) {
-    if (timeout_ms == -1) timeout_ms = ReadTimeout <= 0 ? -2 : ReadTimeout;
     if (!FOpened || !FSocketAllocated) {
         if (FClosedGracefully || !FOpened) CheckForDisconnect(ARaiseExceptionIfDisconnected);
         if (ARaiseExceptionIfDisconnected) throw ENetNotConnected("Not Connected");
@@ -196,13 +200,21 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
         return 0;
     }
     uint32_t error = 0;
-    // Without a limit the receive itself waits; the readiness test is only needed to bound the wait.
     if (timeout_ms >= 0) {
+        // A limit of the caller's own: wait for readiness, then the receive does not wait.
         int ready = SocketWaitReadable(timeout_ms, error);
         if (ready < 0) RaiseSocketError(error);
         if (ready == 0) {
             if (ARaiseOnTimeout) throw ENetReadTimeout("Read timed out.");
             return -1;
+        }
+    } else {
+        // The handler's limit (or none) is the socket's: the receive waits and
+        // gives up by itself, so the usual receive costs one call.
+        const int limit = timeout_ms == -1 && ReadTimeout > 0 ? ReadTimeout : 0;
+        if (limit != FReceiveTimeout) {
+            if (uint32_t code = SocketSetReceiveTimeout(limit)) RaiseSocketError(code);
+            FReceiveTimeout = limit;
         }
     }
     Reserve(RecvBufferSize);
@@ -236,8 +248,12 @@ int64_t TNetIOHandlerStack::ReceiveUntilClose(bool until_close) {
 }
 
 void TNetIOHandlerStack::Remove(size_t count) {
-    FHead += count;
-    if (count) DoWork(TWorkMode::wmRead, static_cast<int64_t>(count));
+    while (count) {
+        const size_t step = std::min(count, WorkStep);
+        FHead += step;
+        count -= step;
+        DoWork(TWorkMode::wmRead, static_cast<int64_t>(step));
+    }
 }
 
 void TNetIOHandlerStack::ExtractToStream(TStream* AStream, size_t count) {

@@ -1,9 +1,15 @@
 // TNetIOHandlerStack: the connection handler of the HTTP client. It owns one
 // TCP socket, keeps what was received in an input buffer and collects what is
 // to be sent in a write buffer. Reading operations take bytes off the head of
-// the input buffer and report each removal as DoWork(wmRead, n); receiving
-// into the buffer reports nothing. One receive asks for at most 32768 bytes,
-// and body bytes go from the buffer straight into the target stream.
+// the input buffer and report each removal as DoWork(wmRead, n), in steps of
+// at most 32768 bytes; receiving into the buffer reports nothing. Body bytes
+// go from the buffer straight into the target stream, a receive at a time.
+//
+// One receive asks for up to 256 KiB: every receive is a system call (under
+// Wine a round trip to its server as well), and a fast line fills far more
+// than 32 KiB between two of them. The wait of a receive is bounded by the
+// socket's own receive time limit, so that a receive is one call and not a
+// readiness test and a call.
 #pragma once
 
 #include "http/net_component.h"
@@ -33,7 +39,8 @@ void DecUsage();
 
 class TNetIOHandlerStack : public TNetComponent {
 public:
-    static constexpr size_t RecvBufferSize = 32768;
+    static constexpr size_t RecvBufferSize = 262144;
+    static constexpr size_t WorkStep = 32768; // the most bytes one DoWork reports
     static constexpr size_t MaxLineLength = 16384;
 
     TNetIOHandlerStack();
@@ -93,6 +100,7 @@ protected:
     // from memory (the fuzz target does). Results as in platform/sockets.h.
     virtual void ConnectSocket();
     virtual int SocketWaitReadable(int timeout_ms, uint32_t& error);
+    virtual uint32_t SocketSetReceiveTimeout(int timeout_ms);
     virtual int64_t SocketRecv(char* buffer, size_t count, uint32_t& error);
     virtual int64_t SocketSend(const char* data, size_t count, uint32_t& error);
     virtual void SocketClose() noexcept;
@@ -115,6 +123,7 @@ private:
     size_t FCapacity = 0, FHead = 0, FSize = 0;
     std::optional<std::string> FWriteBuffer;
     std::string FPeerAddress;
+    int FReceiveTimeout = 0; // the socket's receive time limit (ms, 0 none) as last set
     bool FOpened = false;
     bool FClosedGracefully = false;
     bool FReadLnTimedOut = false;

@@ -37,6 +37,9 @@ SocketHandle socket_accept(SocketHandle s, uint32_t& error);
 // Waits until s is readable: 1 readable (or closed), 0 time limit passed,
 // -1 failure with error set. timeout_ms < 0 waits without limit.
 int socket_wait_readable(SocketHandle s, int timeout_ms, uint32_t& error);
+// Bounds every later receive's wait to timeout_ms (0: no limit); a receive
+// that waits longer fails with 10060. Returns 0 or the error code.
+uint32_t socket_set_receive_timeout(SocketHandle s, int timeout_ms);
 // -1 on failure with error set; 0 when the peer has closed.
 int64_t socket_recv(SocketHandle s, void* buffer, size_t count, uint32_t& error);
 // -1 on failure with error set. Never raises a signal for a closed peer.

@@ -279,6 +279,23 @@ TEST(HttpResponse, StalledServerTimesOut) {
     }
 }
 
+// The connection's time limit (the component's, copied at connect) may be
+// changed between requests on a kept connection: a limit lifted lets a slow
+// answer through, and one set again applies.
+TEST(HttpResponse, ConnectionTimeLimitCanChangeBetweenRequests) {
+    HttpScriptServer server({{read_request(), send(ok_response("a")), read_request(), pause(300),
+                              send(ok_response("b")), read_request(), send("HTTP/1.1 200 OK\r\n"), test::hold()}});
+    TNetHTTP http;
+    http.ReadTimeout = 100;
+    EXPECT_EQ(fetch(http, server.url("/")).body, "a");
+    ASSERT_NE(http.IOHandler(), nullptr);
+    http.IOHandler()->ReadTimeout = 0;
+    EXPECT_EQ(fetch(http, server.url("/")).body, "b");
+    http.IOHandler()->ReadTimeout = 100;
+    EXPECT_EQ(fetch(http, server.url("/")).cls, "ENetReadTimeout");
+    EXPECT_EQ(server.connections(), 1);
+}
+
 TEST(HttpResponse, HeaderFields) {
     HttpScriptServer server({respond("HTTP/1.0 200 OK\r\nServer: one\r\n  two\t\r\nContent-Type: text/plain; "
                                      "charset=\"UTF-8\"\r\nContent-Length: 1\r\n\r\nx")});

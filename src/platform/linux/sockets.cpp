@@ -226,12 +226,19 @@ int socket_wait_readable(SocketHandle s, int timeout_ms, uint32_t& error) {
     }
 }
 
+uint32_t socket_set_receive_timeout(SocketHandle s, int timeout_ms) {
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return last();
+    return 0;
+}
+
 int64_t socket_recv(SocketHandle s, void* buffer, size_t count, uint32_t& error) {
     for (;;) {
         ssize_t r = ::recv(static_cast<int>(s), buffer, count, 0);
         if (r >= 0) return r;
         if (errno != EINTR) {
-            error = last();
+            // The sockets are blocking: a receive gives up only when its time limit passed.
+            error = errno == EAGAIN || errno == EWOULDBLOCK ? 10060 : last();
             return -1;
         }
     }

@@ -120,6 +120,13 @@ int socket_wait_readable(SocketHandle s, int timeout_ms, uint32_t& error) {
     return r > 0 ? 1 : 0;
 }
 
+uint32_t socket_set_receive_timeout(SocketHandle s, int timeout_ms) {
+    DWORD ms = static_cast<DWORD>(timeout_ms);
+    if (setsockopt(raw(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) != 0)
+        return last();
+    return 0;
+}
+
 int64_t socket_recv(SocketHandle s, void* buffer, size_t count, uint32_t& error) {
     int r = ::recv(raw(s), static_cast<char*>(buffer), static_cast<int>(count), 0);
     if (r == SOCKET_ERROR) {
