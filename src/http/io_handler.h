@@ -2,14 +2,14 @@
 // TCP socket, keeps what was received in an input buffer and collects what is
 // to be sent in a write buffer. Reading operations take bytes off the head of
 // the input buffer and report each removal as DoWork(wmRead, n), in steps of
-// at most 32768 bytes; receiving into the buffer reports nothing. Body bytes
-// go from the buffer straight into the target stream, a receive at a time.
+// at most 32768 bytes; receiving into the buffer reports nothing. One receive
+// asks for at most 32768 bytes, and body bytes go from the buffer straight
+// into the target stream, a receive at a time.
 //
-// One receive asks for up to 256 KiB: every receive is a system call (under
-// Wine a round trip to its server as well), and a fast line fills far more
-// than 32 KiB between two of them. The wait of a receive is bounded by the
-// socket's own receive time limit, so that a receive is one call and not a
-// readiness test and a call.
+// The wait of a receive under the handler's own time limit is bounded by the
+// socket's receive time limit, so that a receive is one call and not a
+// readiness test and a call (under Wine each call is also a round trip to its
+// server).
 #pragma once
 
 #include "http/net_component.h"
@@ -39,7 +39,7 @@ void DecUsage();
 
 class TNetIOHandlerStack : public TNetComponent {
 public:
-    static constexpr size_t RecvBufferSize = 262144;
+    static constexpr size_t RecvBufferSize = 32768;
     static constexpr size_t WorkStep = 32768; // the most bytes one DoWork reports
     static constexpr size_t MaxLineLength = 16384;
 

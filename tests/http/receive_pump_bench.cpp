@@ -2,7 +2,7 @@
 // under Wine, not a test): the least a window that shows a download's
 // progress must ask of the system, without any of our code. It shows a
 // window, sends one GET, receives the answer the way the HTTP client does
-// (receives of up to 256 KiB bounded by the socket's time limit, each written
+// (receives of up to 32 KiB bounded by the socket's time limit, each written
 // to the file whole) and, with "pump", looks at the window's message queue
 // once per 32 KiB step as DownloadFile's progress handler does. Without
 // "pump" it only receives. Prints the seconds from the request to the end.
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool pump = argc > 5 && std::strcmp(argv[5], "pump") == 0;
-    constexpr size_t kReceive = 262144, kStep = 32768;
+    constexpr size_t kReceive = 32768, kStep = 32768;
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
     HWND window = CreateWindowExW(0, L"STATIC", L"receive_pump_bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
