@@ -62,6 +62,7 @@ TFbClient::~TFbClient() {
     // (and its files locked on Windows). Every connection through it has
     // detached by now, so shutting it down cuts nothing.
     auto shutdown = FLibrary.function<fb::fb_shutdown_t>("fb_shutdown");
+    os::CLocaleScope c_locale;
     if (shutdown && shutdown(10000, 0) != 0) {
         FLibrary.release();
         return;

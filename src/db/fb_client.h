@@ -6,6 +6,7 @@
 #pragma once
 
 #include "db/fb_api.h"
+#include "platform/c_locale.h"
 #include "platform/library.h"
 #include "rtl/exception.h"
 
@@ -56,6 +57,7 @@ public:
         if (!fn) throw Exception("GDS function is not linked");
         std::unique_lock<std::recursive_mutex> lock(FMutex, std::defer_lock);
         if (!FThreadSafe) lock.lock();
+        os::CLocaleScope c_locale; // see platform/c_locale.h
         return fn(args...);
     }
 

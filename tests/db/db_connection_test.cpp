@@ -5,6 +5,7 @@
 #include "db/db_query.h"
 #include "site_db.h"
 
+#include <clocale>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -89,6 +90,25 @@ TEST_F(DbConnection, OpenAndCloseTwiceEmbeddedAndThroughTheServer) {
         ibdb1.Open(); // and again after a close
         EXPECT_TRUE(ibdb1.Connected());
     }
+}
+
+// A program in a Turkish locale (the Qt window takes the system's) must still
+// reach its database: the client library reads its configuration with the C
+// library's character functions, which under that locale fold "i" to the
+// dotted capital, and then refuses its own configuration files.
+TEST_F(DbConnection, OpensUnderATurkishLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) GTEST_SKIP() << "no tr_TR.UTF-8 locale here";
+    SiteDb db;
+    for (Attach how : {Attach::Embedded, Attach::Server}) {
+        TDbConnection ibdb1("ibdb1");
+        TDbTransaction ibt1("ibt1");
+        configure(ibdb1, ibt1, how, db.Path());
+        EXPECT_NO_THROW(ibdb1.Open()) << attach_name(how);
+        EXPECT_TRUE(ibdb1.Connected()) << attach_name(how);
+        ibdb1.Close();
+    }
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 // The client library's files are replaced after the database step, so the
