@@ -121,7 +121,7 @@ void TForm1::arrange_panel() {
 
 void TForm1::FormCreate(TObject*) {
     Panel1.SetVisible(false);
-    FSettings.UpdateFolder = os::current_directory() + "\\update\\";
+    FSettings.UpdateFolder = default_update_folder();
     FSettings.UpdateBaseUrl = "http://" + Config.PackageHost + "/2027/";
     const std::string ini_name = os::current_directory() + "\\kvayarlar.ini";
     FIni = std::make_unique<TIniFile>(ini_name);
@@ -143,13 +143,18 @@ void TForm1::FormCreate(TObject*) {
             FSettings.ApplicationPath = FIni->ReadString("BAGLANTI", "UYGULAMA_ADRES", "");
             FSettings.DatabasePath = FIni->ReadString("BAGLANTI", "DB_ADRES", "");
             FSettings.ReportPath = FIni->ReadString("BAGLANTI", "RAPOR_ADRES", "");
-            // The package step empties this folder: an empty value, a root, the
-            // program folder or one holding the database or the reports keeps
-            // the start-up default instead.
+            // The package step empties this folder: an empty value, a root, a
+            // link, the program folder or one holding it, the database or the
+            // reports (by any name) keeps the start-up default instead.
             std::string update_folder = FIni->ReadString("BAGLANTI", "UPDATE_ADRES", "");
-            if (update_folder_may_be_emptied(os::current_directory(), update_folder, FSettings.DatabasePath,
-                                             FSettings.ReportPath))
+            const auto why = update_folder_refusal(os::current_directory(), update_folder,
+                                                   FSettings.DatabasePath, FSettings.ReportPath);
+            if (!why) {
                 FSettings.UpdateFolder = std::move(update_folder);
+            } else if (!update_folder.empty()) {
+                ShowNotice(refusal_notice(update_folder, *why, FSettings.UpdateFolder));
+                FUpdateFolderRefused = RefusedUpdateFolder{std::move(update_folder), *why};
+            }
         },
         [&] {
             FIni->UpdateFile();
@@ -161,6 +166,29 @@ void TForm1::FormCreate(TObject*) {
             Label2.SetCaption(FSettings.ServerAddress);
             Label3.SetCaption(FSettings.ApplicationPath);
         });
+}
+
+std::string TForm1::default_update_folder() {
+    return os::current_directory() + "\\update\\";
+}
+
+std::string TForm1::UpdateFolderToEmpty() {
+    const std::string& chosen = FSettings.UpdateFolder;
+    const auto why =
+        update_folder_refusal(os::current_directory(), chosen, FSettings.DatabasePath, FSettings.ReportPath);
+    if (!why) return chosen;
+    const std::string fallback = default_update_folder();
+    if (chosen != fallback) {
+        ShowNotice(refusal_notice(chosen, *why, fallback));
+        if (!update_folder_refusal(os::current_directory(), fallback, FSettings.DatabasePath,
+                                   FSettings.ReportPath))
+            return fallback;
+    }
+    // Neither may be emptied: the step ends before it touches anything.
+    const auto fallback_why = update_folder_refusal(os::current_directory(), fallback, FSettings.DatabasePath,
+                                                    FSettings.ReportPath);
+    throw Exception("Güncelleme klasörü boşaltılamaz: " + fallback + " " +
+                    refusal_reason_turkish(fallback_why.value_or(*why)));
 }
 
 void TForm1::log_settings() {

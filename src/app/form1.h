@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/application.h"
+#include "app/update_folder.h"
 #include "archive/seven_zip.h"
 #include "db/db_connection.h"
 #include "db/db_query.h"
@@ -115,6 +116,15 @@ public:
     void CheckDownload(const std::string& url, const std::string& dosya);
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
+    // The UPDATE_ADRES start-up refused (an empty one is not counted).
+    const std::optional<RefusedUpdateFolder>& UpdateFolderRefused() const noexcept {
+        return FUpdateFolderRefused;
+    }
+    // The folder the package step may empty, asked again just before the
+    // reset on what is on disk now (a folder can have become a link since
+    // start-up): `UpdateFolder`, or the default one with the notice when it
+    // is refused now. Throws Exception when the default is refused too.
+    std::string UpdateFolderToEmpty();
 
     // View operations: the only way the workflow reaches the operator.
     void SetStatusText(const std::string& text) {
@@ -159,7 +169,11 @@ private:
     // run of a step inside it.
     void StepButtonClick(void (TForm1::*handler)(TObject*), window::Control& button);
 
+    // The working directory followed by "\\update\\".
+    static std::string default_update_folder();
+
     SiteSettings FSettings;
+    std::optional<RefusedUpdateFolder> FUpdateFolderRefused;
     bool FStepRunning = false;
     // The release whose manifest the running package step verified.
     std::optional<release::Release> FRelease;

@@ -4,6 +4,7 @@
 #include "app/update_folder.h"
 
 #include "app/form1.h"
+#include "platform/file_identity.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 
@@ -115,18 +116,131 @@ bool holds(const ResolvedName& outer, const ResolvedName& inner) {
            std::equal(outer.parts.begin(), outer.parts.end(), inner.parts.begin());
 }
 
+std::optional<UpdateFolderRefusal> refusal_by_text(std::string_view program_folder,
+                                                   std::string_view candidate, std::string_view database_path,
+                                                   std::string_view report_folder, bool windows_names) {
+    using R = UpdateFolderRefusal;
+    if (names_drive_root(candidate)) return R::Root;
+    const ResolvedName program = resolve(program_folder, {}, windows_names);
+    const ResolvedName update = resolve(candidate, program, windows_names);
+    if (update.parts.empty()) return R::Root;
+    if (holds(update, program))
+        return update.parts.size() == program.parts.size() ? R::ProgramFolder : R::HoldsProgramFolder;
+    if (!database_path.empty() && holds(update, resolve(database_path, program, windows_names)))
+        return R::HoldsDatabase;
+    if (!report_folder.empty() && holds(update, resolve(report_folder, program, windows_names)))
+        return R::HoldsReports;
+    return std::nullopt;
+}
+
+// The folder holding `path` by its text ("C:\a\" for "C:\a\b"), or
+// nullopt when the text names no folder above it.
+std::optional<std::string> text_parent(std::string path) {
+    while (path.size() > 1 && is_separator(path.back()))
+        path.pop_back();
+    const size_t at = path.find_last_of("\\/");
+    if (at == std::string::npos || at + 1 >= path.size()) return std::nullopt;
+    return path.substr(0, at + 1);
+}
+
+// Whether `folder` is `kept`, or an existing folder that holds it: `kept`
+// (or its nearest existing folder by name) is resolved by the file system
+// to its final path, whose folders by name are then the ones that really
+// hold it.
+bool same_or_above(const os::FileIdentity& folder, std::string kept, bool& same) {
+    same = false;
+    bool nearest = true;
+    while (!os::path_entry_exists(kept)) {
+        nearest = false;
+        const std::optional<std::string> parent = text_parent(kept);
+        if (!parent) return false;
+        kept = *parent;
+    }
+    std::optional<std::string> at = os::final_path(kept);
+    for (bool first = true; at; at = text_parent(*at), first = false)
+        if (os::file_identity(*at) == folder) {
+            same = first && nearest;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 bool update_folder_may_be_emptied(std::string_view program_folder, std::string_view candidate,
                                   std::string_view database_path, std::string_view report_folder,
                                   bool windows_names) {
-    if (names_drive_root(candidate)) return false;
-    const ResolvedName program = resolve(program_folder, {}, windows_names);
-    const ResolvedName update = resolve(candidate, program, windows_names);
-    if (update.parts.empty() || holds(update, program)) return false;
-    for (std::string_view kept : {database_path, report_folder})
-        if (!kept.empty() && holds(update, resolve(kept, program, windows_names))) return false;
-    return true;
+    return !refusal_by_text(program_folder, candidate, database_path, report_folder, windows_names);
+}
+
+std::optional<UpdateFolderRefusal> update_folder_refusal(std::string_view program_folder,
+                                                         std::string_view candidate,
+                                                         std::string_view database_path,
+                                                         std::string_view report_folder) {
+    using R = UpdateFolderRefusal;
+    if (auto why = refusal_by_text(program_folder, candidate, database_path, report_folder,
+                                   os::windows_name_rules()))
+        return why;
+    // Nothing there yet: nothing to delete. The reset asks again.
+    if (!os::path_entry_exists(candidate)) return std::nullopt;
+    if (os::is_link_or_mount_point(candidate)) return R::IsLink;
+    // A file is not listed as a folder, so the reset deletes nothing there.
+    if (!os::directory_exists(candidate)) return std::nullopt;
+    const std::optional<os::FileIdentity> folder = os::file_identity(candidate);
+    if (!folder) return R::Unreadable;
+    bool same = false;
+    if (same_or_above(*folder, std::string(program_folder), same))
+        return same ? R::ProgramFolder : R::HoldsProgramFolder;
+    if (!database_path.empty() && same_or_above(*folder, std::string(database_path), same))
+        return R::HoldsDatabase;
+    if (!report_folder.empty() && same_or_above(*folder, std::string(report_folder), same))
+        return R::HoldsReports;
+    return std::nullopt;
+}
+
+std::string refusal_reason(UpdateFolderRefusal why) {
+    switch (why) {
+    case UpdateFolderRefusal::Root:
+        return "is empty or a drive's root";
+    case UpdateFolderRefusal::ProgramFolder:
+        return "is the program folder";
+    case UpdateFolderRefusal::HoldsProgramFolder:
+        return "would hold the program folder";
+    case UpdateFolderRefusal::HoldsDatabase:
+        return "would hold the database file";
+    case UpdateFolderRefusal::HoldsReports:
+        return "would hold the report folder";
+    case UpdateFolderRefusal::IsLink:
+        return "is a link (a symbolic link, junction or mount point)";
+    case UpdateFolderRefusal::Unreadable:
+        return "cannot be examined";
+    }
+    return {};
+}
+
+std::string refusal_reason_turkish(UpdateFolderRefusal why) {
+    switch (why) {
+    case UpdateFolderRefusal::Root:
+        return "bir sürücünün kökü";
+    case UpdateFolderRefusal::ProgramFolder:
+        return "program klasörünün kendisi";
+    case UpdateFolderRefusal::HoldsProgramFolder:
+        return "program klasörünü içeriyor";
+    case UpdateFolderRefusal::HoldsDatabase:
+        return "veritabanı dosyasını içeriyor";
+    case UpdateFolderRefusal::HoldsReports:
+        return "rapor klasörünü içeriyor";
+    case UpdateFolderRefusal::IsLink:
+        return "bir bağlantı ya da bağlama noktası";
+    case UpdateFolderRefusal::Unreadable:
+        return "incelenemiyor";
+    }
+    return {};
+}
+
+std::string refusal_notice(std::string_view refused, UpdateFolderRefusal why, std::string_view used) {
+    return "UPDATE_ADRES kullanılmadı: " + std::string(refused) + " " + refusal_reason_turkish(why) +
+           ". Güncelleme klasörü: " + std::string(used);
 }
 
 bool update_folder_may_be_emptied(std::string_view program_folder, std::string_view candidate,

@@ -8,7 +8,6 @@
 #include "app/form1.h"
 #include "platform/files.h"
 #include "platform/window/scripted/scripted_backend.h"
-#include "rtl/ini_file.h"
 #include "tools/command.h"
 #include "tools/json.h"
 #include "workflow/preflight.h"
@@ -39,9 +38,9 @@ std::vector<CheckResult> run_checks() {
     TForm1* form = nullptr;
     application.CreateForm(form);
 
-    const std::string update_adres =
-        TIniFile(os::current_directory() + "\\kvayarlar.ini").ReadString("BAGLANTI", "UPDATE_ADRES", "");
-    std::vector<CheckResult> results{check_settings(*form, notices, update_adres)};
+    // A notice that does not end the updater (a refused UPDATE_ADRES) is the settings check's to explain.
+    if (!application.Terminated()) notices.clear();
+    std::vector<CheckResult> results{check_settings(*form, notices)};
     if (!notices.empty()) {
         // Without settings the updater ends at start-up: nothing further to foresee.
         for (const char* name : {"database", "client library", "archive library", "package server",

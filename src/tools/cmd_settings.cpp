@@ -1,7 +1,8 @@
 // kvtool settings: reads kvayarlar.ini in the current folder exactly as the
 // updater's start-up does (the same window, drawn by the scripted backend)
-// and prints the six site settings. A box start-up shows (the missing
-// settings file) goes to standard error, and the command fails.
+// and prints the six site settings. A box start-up shows goes to standard
+// error; the command fails when start-up would end the updater (the missing
+// settings file). A refused UPDATE_ADRES is printed with why it was refused.
 #include "app/application.h"
 #include "app/form1.h"
 #include "platform/window/scripted/scripted_backend.h"
@@ -19,14 +20,15 @@ int print_settings() {
     application.Initialize();
     kv::TForm1* form = nullptr;
     application.CreateForm(form);
-    if (application.Terminated() || !backend.boxes.empty()) return 1;
+    if (application.Terminated()) return 1;
     const kv::SiteSettings& s = form->Settings();
-    kv::tool::print_json({{"UpdateBaseUrl", s.UpdateBaseUrl},
-                          {"ServerAddress", s.ServerAddress},
-                          {"ApplicationPath", s.ApplicationPath},
-                          {"DatabasePath", s.DatabasePath},
-                          {"ReportPath", s.ReportPath},
-                          {"UpdateFolder", s.UpdateFolder}});
+    kv::tool::Json settings{{"UpdateBaseUrl", s.UpdateBaseUrl},     {"ServerAddress", s.ServerAddress},
+                            {"ApplicationPath", s.ApplicationPath}, {"DatabasePath", s.DatabasePath},
+                            {"ReportPath", s.ReportPath},           {"UpdateFolder", s.UpdateFolder}};
+    if (const auto& refused = form->UpdateFolderRefused())
+        settings["UpdateFolderRefused"] = {{"UPDATE_ADRES", refused->value},
+                                           {"reason", kv::refusal_reason(refused->why)}};
+    kv::tool::print_json(settings);
     return 0;
 }
 

@@ -22,7 +22,7 @@
 
 namespace kv {
 void TForm1::Button5Click(TObject*) {
-    const std::string& update = FSettings.UpdateFolder;
+    std::string update = FSettings.UpdateFolder;
     const std::string work = os::current_directory();
     auto package = [&](const char* name) { return update + "\\" + name; };
     auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
@@ -50,7 +50,8 @@ void TForm1::Button5Click(TObject*) {
     // With a release key: the release's manifest, verified before anything is touched.
     FetchRelease();
 
-    // 1. Folder reset.
+    // 1. Folder reset, of a folder asked again now.
+    update = UpdateFolderToEmpty();
     in_any_case([&] { DeleteDirectory(update); },
                 [&] {
                     os::create_directory(update);

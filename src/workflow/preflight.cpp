@@ -59,8 +59,7 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return out;
 }
 
-CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices,
-                           const std::string& update_adres) {
+CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices) {
     CheckResult r{"settings"};
     if (!startup_notices.empty()) {
         r.fail(joined(startup_notices, " "));
@@ -74,9 +73,10 @@ CheckResult check_settings(const TForm1& form, const std::vector<std::string>& s
     r.add("ReportPath", s.ReportPath);
     r.add("UpdateFolder", s.UpdateFolder);
     // Start-up keeps its default folder for a value the guard refuses.
-    if (!update_adres.empty() && s.UpdateFolder != update_adres) {
-        r.fail("UPDATE_ADRES \"" + update_adres +
-               "\" is refused: emptying it would delete what the site keeps there; the update would use " +
+    if (const auto& refused = form.UpdateFolderRefused()) {
+        r.add("refused UPDATE_ADRES", refused->value);
+        r.fail("UPDATE_ADRES \"" + refused->value + "\" is refused: it " + refusal_reason(refused->why) +
+               ", so emptying it would delete what the site keeps there; the update would use " +
                s.UpdateFolder + " instead");
         return r;
     }

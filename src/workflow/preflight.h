@@ -54,11 +54,10 @@ struct CheckResult {
 // Items joined by `separator`, for the reasons the checks give.
 std::string joined(const std::vector<std::string>& items, const char* separator = ", ");
 
-// The settings as start-up read them into `form`. `startup_notices` are the
-// boxes start-up showed (the missing settings file); `update_adres` is the
-// UPDATE_ADRES value as written, which the update-folder guard may refuse.
-CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices,
-                           const std::string& update_adres);
+// The settings as start-up read them into `form`, and the UPDATE_ADRES it
+// refused, with why. `startup_notices` are the boxes of a start-up that
+// ends the updater (the missing settings file).
+CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices);
 // Opens the database as the database step does, reads the year marker, and
 // counts the other attachments, which would make the upgrade's definitions
 // fail. The connection is closed again.

@@ -47,6 +47,18 @@ TEST(KvtoolSettings, PrintsTheSixSettingsOrTheNotice) {
               "{\"UpdateBaseUrl\":\"http://" KV_PACKAGE_HOST "/2027/\",\"ServerAddress\":\"localhost\","
               "\"ApplicationPath\":\"C:\\\\Kuvento\",\"DatabasePath\":\"C:\\\\Kuvento\\\\DATA.FDB\","
               "\"ReportPath\":\"R\",\"UpdateFolder\":\"D:\\\\upd\"}\n");
+    // A refused UPDATE_ADRES: the notice on standard error, the default folder and why.
+    site.write("kvayarlar.ini", "[BAGLANTI]\nRAPOR_ADRES=R\nUPDATE_ADRES=.\n");
+    ToolRun refused = kvtool_settings(site);
+    EXPECT_EQ(refused.status, 0) << refused.err;
+    const std::string folder = os::current_directory() + "\\update\\";
+    EXPECT_EQ(refused.err, "kvtool settings: UPDATE_ADRES kullanılmadı: . program klasörünün kendisi. "
+                           "Güncelleme klasörü: " +
+                               folder + "\n");
+    EXPECT_NE(refused.out.find("\"UpdateFolderRefused\":{\"UPDATE_ADRES\":\".\",\"reason\":\"is the program "
+                               "folder\"}"),
+              std::string::npos)
+        << refused.out;
 }
 
 } // namespace
