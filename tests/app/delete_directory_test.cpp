@@ -84,6 +84,21 @@ TEST_F(DeleteDirectoryTest, LinkToAFolderOutsideIsRemovedAsALink) {
     EXPECT_TRUE(boxes().empty());
 }
 
+// Given a link as the folder itself, with or without a trailing separator,
+// the reset removes the link and lists nothing of what it leads to.
+TEST_F(DeleteDirectoryTest, ALinkGivenAsTheFolderIsRemovedAsALink) {
+    const fs::path outside_file = site.write("outside/keep.txt");
+    for (const char* given : {"link", "link\\"}) {
+        std::error_code ec;
+        fs::create_directory_symlink(site.path() / "outside", site.path() / "link", ec);
+        if (ec) GTEST_SKIP() << "the system refused to create a folder link: " << ec.message();
+        u->form->DeleteDirectory(name(given));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(site.path() / "link"))) << given;
+        EXPECT_TRUE(fs::exists(outside_file)) << given;
+    }
+    EXPECT_TRUE(boxes().empty());
+}
+
 TEST_F(DeleteDirectoryTest, MissingFolderAndEmptyNameTouchNothing) {
     const fs::path bystander = site.write("menu.txt");
     u->form->DeleteDirectory(name("no-such-folder"));
