@@ -163,9 +163,9 @@ int start_process(const std::vector<std::string>& args, const fs::path& dir, con
                   const std::optional<fs::path>& hosts_file) {
     std::vector<std::string> command = args;
     if (hosts_file)
-        command.insert(command.begin(), {"unshare", "-m", "sh", "-c",
-                                         "hosts=$0; mount --bind \"$hosts\" /etc/hosts && exec \"$@\"",
-                                         hosts_file->string()});
+        command.insert(command.begin(),
+                       {"unshare", "-m", "sh", "-c",
+                        "hosts=$0; mount --bind \"$hosts\" /etc/hosts && exec \"$@\"", hosts_file->string()});
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
@@ -340,6 +340,10 @@ Box UpdaterRun::read_and_close_box(const std::string& w) {
 
 Box UpdaterRun::acknowledge_box(std::chrono::seconds timeout) {
     main_window();
+    return acknowledge_startup_box(timeout);
+}
+
+Box UpdaterRun::acknowledge_startup_box(std::chrono::seconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         if (!running())

@@ -83,6 +83,8 @@ public:
     // Waits for the next box, keeps a screenshot of it, reads it and presses
     // OK. Throws when the updater ends first or none comes within `timeout`.
     Box acknowledge_box(std::chrono::seconds timeout = std::chrono::seconds(60));
+    // The same for a box start-up shows before the main window appears.
+    Box acknowledge_startup_box(std::chrono::seconds timeout = std::chrono::seconds(60));
     // Waits until the updater has ended and returns its exit status. A box
     // that appears meanwhile is acknowledged and makes this throw, naming it.
     int wait_exit(std::chrono::seconds timeout = std::chrono::seconds(60));

@@ -85,6 +85,32 @@ TEST(Update, NormalUpdate) {
               s.release.item("dll.rar", "midas.dll"));
 }
 
+// UPDATE_ADRES a symbolic link to the program folder: start-up refuses it
+// with the notice, the whole update runs in the default folder, and the site
+// keeps its database, settings, notes and reports.
+TEST(Update, UpdateFolderLinkedToTheSite) {
+    Scenario s("linked");
+    fs::create_directory_symlink(s.site.dir(), s.site.dir() / "to-site");
+    SiteSettingsText settings;
+    settings.update_folder_name = "to-site";
+    s.site.write_settings(settings);
+    write_file((s.site.dir() / "Rapor" / "eski.fr3").string(), "a report of the site");
+
+    UpdaterRun run(s.site.dir(), artifacts());
+    Box notice = run.acknowledge_startup_box(60s);
+    EXPECT_EQ(notice.text.rfind("UPDATE_ADRES kullanılmadı: ", 0), 0u) << notice.text;
+    run.unlock();
+    run.click(StepButton::Start);
+    EXPECT_EQ(run.wait_exit(120s), 0);
+
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
+    EXPECT_TRUE(s.site.exists("kvayarlar.ini"));
+    EXPECT_TRUE(s.site.exists("notlar.txt"));
+    EXPECT_TRUE(s.site.exists("Rapor/eski.fr3"));
+    s.expect_release_installed();
+    EXPECT_TRUE(fs::is_directory(s.site.dir() / "update" / "dll")) << "the default folder was not used";
+}
+
 TEST(Update, SecondRun) {
     Scenario s("second");
     s.site.write_settings({});
