@@ -106,14 +106,14 @@ Site::~Site() {
 }
 
 void Site::write_settings(const SiteSettingsText& s) {
-    FUpdateFolderName = s.update_folder_name;
+    FUpdateFolderName = s.update_adres.empty() ? s.update_folder_name : "update";
     auto path = [this](const fs::path& p) { return FHost.settings_path(p); };
     // The network server opens the database by its path on the server's machine.
     const std::string database = s.local_attach ? path(FDb.Path()) : FDb.Path();
     std::string text = "[BAGLANTI]\r\nSUNUCU_IP=" + s.server + "\r\nUYGULAMA_ADRES=" +
                        (s.application_path.empty() ? path(dir()) : s.application_path) +
                        "\r\nDB_ADRES=" + database + "\r\nRAPOR_ADRES=" + path(dir() / "Rapor") +
-                       "\r\nUPDATE_ADRES=" + path(update_dir()) + "\r\n";
+                       "\r\nUPDATE_ADRES=" + (s.update_adres.empty() ? path(update_dir()) : s.update_adres) + "\r\n";
     write_file((dir() / "kvayarlar.ini").string(), s.cp1254 ? utf8_to_cp1254(text) : text);
 }
 

@@ -92,6 +92,9 @@ struct SiteSettingsText {
     std::string server = "localhost";
     std::string application_path; // UYGULAMA_ADRES; the site folder when empty
     std::string update_folder_name = "update";
+    // UPDATE_ADRES as written, when it is not the folder named above (a name
+    // the updater is expected to refuse, say); update_dir() stays the default.
+    std::string update_adres;
     bool cp1254 = false; // write the file in Windows-1254 instead of UTF-8
     bool local_attach = false; // DB_ADRES as a path on the site's machine, no server
 };

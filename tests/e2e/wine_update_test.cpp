@@ -217,6 +217,80 @@ TEST_F(WineUpdate, DamagedProductPackage) {
     s.expect_program_kept("kuvento.exe");
 }
 
+// A drive letter of the Wine prefix mapped onto `folder` while it lives: the
+// second name that a `subst` drive or a mapped network drive gives a
+// Windows site's folders.
+class SecondDrive {
+public:
+    explicit SecondDrive(const fs::path& folder) {
+        const fs::path devices = fs::path(wine_target().prefix) / "dosdevices";
+        for (char letter = 'k'; letter <= 'y'; ++letter) {
+            const fs::path link = devices / (std::string(1, letter) + ":");
+            std::error_code ec;
+            if (fs::symlink_status(link, ec).type() != fs::file_type::not_found) continue;
+            fs::create_directory_symlink(folder, link, ec);
+            if (ec) continue;
+            FLink = link;
+            FRoot = std::string(1, char(letter - 'a' + 'A')) + ":\\";
+            return;
+        }
+        throw std::runtime_error("no free drive letter in the Wine prefix " + devices.string());
+    }
+    ~SecondDrive() {
+        std::error_code ec;
+        fs::remove(FLink, ec);
+    }
+    SecondDrive(const SecondDrive&) = delete;
+    SecondDrive& operator=(const SecondDrive&) = delete;
+    const std::string& root() const { return FRoot; }
+
+private:
+    fs::path FLink;
+    std::string FRoot;
+};
+
+// UPDATE_ADRES naming the program folder by a second name: start-up refuses
+// it with the notice, the whole update runs in the default folder, and the
+// site keeps its database, settings, notes and reports.
+void expect_refused_and_site_kept(Scenario& s, const std::string& update_adres) {
+    SiteSettingsText settings;
+    settings.update_adres = update_adres;
+    s.site.write_settings(settings);
+    write_file((s.site.dir() / "Rapor" / "eski.fr3").string(), "a report of the site");
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    Box notice = run.acknowledge_box();
+    EXPECT_EQ(notice.caption, kBoxCaption);
+    EXPECT_EQ(notice.text.rfind("UPDATE_ADRES kullanılmadı: " + update_adres, 0), 0u) << notice.text;
+    run.unlock();
+    run.click(StepButton::Start);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+
+    EXPECT_EQ(s.site.upgrade_year(), "2027");
+    for (const char* kept : {"kvayarlar.ini", "notlar.txt", "Rapor/eski.fr3"})
+        EXPECT_TRUE(s.site.exists(kept)) << kept;
+    s.expect_release_installed();
+    EXPECT_TRUE(fs::is_directory(s.site.dir() / "update" / "dll")) << "the default folder was not used";
+}
+
+// A second drive letter mapped onto the site's parent: "K:\site" is the
+// program folder, though no text of it says so.
+TEST_F(WineUpdate, UpdateFolderOnASecondDrive) {
+    Scenario s("wine-drive");
+    SecondDrive drive(s.site.dir().parent_path());
+    expect_refused_and_site_kept(s, drive.root() + s.site.dir().filename().string());
+}
+
+// A symbolic link to the program folder, which Wine shows its programs as a
+// reparse point. Wine 8's CreateSymbolicLinkW answers success and makes
+// nothing, and it makes no junctions, so the link is made from outside, as
+// another file sharing or a Linux host of the folder would make it.
+TEST_F(WineUpdate, UpdateFolderThroughALink) {
+    Scenario s("wine-link");
+    fs::create_directory_symlink(s.site.dir(), s.site.dir() / "to-site");
+    expect_refused_and_site_kept(s, wine_host().settings_path(s.site.dir() / "to-site"));
+}
+
 // A small Turkish site: the settings file in Windows-1254 with Turkish letters
 // in its paths, the database opened by its path alone (the local attach of a
 // site without a server, which also gets no mobile package), a WIN1254
