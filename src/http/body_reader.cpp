@@ -17,6 +17,10 @@
 namespace kv {
 namespace {
 
+// How long a redirect's body may take to start before the response is taken
+// as having none.
+constexpr int kRedirectBodyWaitMs = 5000;
+
 enum class ParseKind { None, Html, Xml, Json };
 
 std::string media_type(std::string_view content_type) {
@@ -119,7 +123,7 @@ void TNetHTTP::ReadResult() {
     int code = FResponse.ResponseCode;
     if (!expected || FRequest.Method == "HEAD" || (code >= 100 && code <= 199) || code == 204 || code == 304)
         return;
-    if (code >= 300 && code <= 399 && !io.CheckForDataOnSource(5000)) return;
+    if (code >= 300 && code <= 399 && !io.CheckForDataOnSource(kRedirectBodyWaitMs)) return;
 
     ParseKind kind = target ? parse_kind(type) : ParseKind::None;
     std::unique_ptr<TBodyHeadStream> head;
