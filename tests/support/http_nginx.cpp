@@ -97,11 +97,18 @@ NginxServer::NginxServer(const fs::path& root, uint16_t port) {
     FMasterPid = read_pid(FPrefix / "nginx.pid");
 }
 
-// The master stops its workers before it ends. One that does not end keeps
-// its folder, pid file and all, for the sweep at the end of the test run.
+// The master stops its workers before it ends. A stop that reaches the
+// master after its pid file is written but before it waits for signals only
+// sets a flag that it looks at after the next signal: so the stop is sent
+// again while the master is still there. One that does not end keeps its
+// folder, pid file and all, for the sweep at the end of the test run.
 NginxServer::~NginxServer() {
-    std::system(nginx_command(FPrefix, " -s stop 2>/dev/null").c_str());
-    if (!os::wait_process_end(FMasterPid, 10000)) {
+    bool ended = false;
+    for (int i = 0; i < 10 && !ended; ++i) {
+        std::system(nginx_command(FPrefix, " -s stop 2>/dev/null").c_str());
+        ended = os::wait_process_end(FMasterPid, 1000);
+    }
+    if (!ended) {
         std::fprintf(stderr, "nginx %u did not stop; left in %s\n", FMasterPid, FPrefix.string().c_str());
         return;
     }
