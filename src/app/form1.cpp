@@ -14,19 +14,6 @@ namespace kv {
 
 using window::ControlKind;
 
-bool names_drive_root(std::string_view folder) {
-    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
-        folder.remove_suffix(1);
-    if (folder.empty()) return true;
-    if (folder.size() == 2 && folder[1] == ':') return true;
-    if (folder.rfind("\\\\", 0) == 0 || folder.rfind("//", 0) == 0) {
-        // "\\server\share" is a share's root; a folder below it has one separator more.
-        const std::string_view rest = folder.substr(2);
-        return std::count_if(rest.begin(), rest.end(), [](char c) { return c == '\\' || c == '/'; }) < 2;
-    }
-    return false;
-}
-
 TForm1::TForm1(TApplication& application, TForm1Config config)
     : window::Form(application.Backend()), Application(application), Config(std::move(config)),
       Button1(*this, "Button1", ControlKind::Button), Edit1(*this, "Edit1", ControlKind::Edit),

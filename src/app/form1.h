@@ -5,6 +5,8 @@
 #pragma once
 
 #include "app/application.h"
+#include "app/site_settings.h"
+#include "app/terminated_event.h"
 #include "app/update_folder.h"
 #include "archive/seven_zip.h"
 #include "db/db_connection.h"
@@ -14,7 +16,6 @@
 #include "http/net_http.h"
 #include "platform/window/backend.h"
 #include "release/verification.h"
-#include "workflow/task_killer.h"
 
 #include <cstdint>
 #include <memory>
@@ -41,22 +42,6 @@ struct TForm1Config {
     // PEM text of the release public key; empty: releases are not verified.
     std::string ReleasePublicKey = std::string(release::built_in_public_key());
 };
-
-// The six texts read at start-up and read-only afterwards.
-struct SiteSettings {
-    std::string UpdateBaseUrl;
-    std::string ServerAddress;
-    std::string ApplicationPath;
-    std::string DatabasePath;
-    std::string ReportPath;
-    std::string UpdateFolder;
-};
-
-// Whether a folder name is empty or names a root: of the current drive
-// (a lone separator), of a drive (C: or C: and a separator), of a network
-// share (two separators, server, share) or the file system's root. The
-// update folder is emptied, so it must never be one of these.
-bool names_drive_root(std::string_view folder);
 
 class TForm1 : public window::Form {
 public:
@@ -125,6 +110,9 @@ public:
     // start-up): `UpdateFolder`, or the default one with the notice when it
     // is refused now. Throws Exception when the default is refused too.
     std::string UpdateFolderToEmpty();
+    // The update folder start-up falls back on, and creates: the working
+    // directory followed by "\\update\\".
+    static std::string default_update_folder();
 
     // View operations: the only way the workflow reaches the operator.
     void SetStatusText(const std::string& text) {
@@ -168,9 +156,6 @@ private:
     // click taken while the running step pumps events cannot start a second
     // run of a step inside it.
     void StepButtonClick(void (TForm1::*handler)(TObject*), window::Control& button);
-
-    // The working directory followed by "\\update\\".
-    static std::string default_update_folder();
 
     SiteSettings FSettings;
     std::optional<RefusedUpdateFolder> FUpdateFolderRefused;

@@ -51,7 +51,7 @@ std::string facts_text(const FileFacts& f) {
 // `keep` bytes, read from `file`; empty when it cannot be read.
 std::string last_records(os::File& file, int64_t size, int64_t keep) {
     std::string tail(static_cast<size_t>(keep), '\0');
-    if (file.seek(size - keep, 0) < 0 || file.read(tail.data(), keep) != keep) return {};
+    if (file.seek(size - keep, os::SeekOrigin::Begin) < 0 || file.read(tail.data(), keep) != keep) return {};
     const std::string mark = std::string(kNewLine) + std::string(TRunLog::kRecordMark);
     const size_t start = tail.find(mark);
     if (start == std::string::npos) return {};
@@ -66,7 +66,7 @@ FileFacts file_facts(const std::string& path) {
     if (!file.open(path, os::FileAccess::Read, os::FileShare::All, os::FileDisposition::OpenExisting))
         return f;
     f.exists = true;
-    f.size = file.seek(0, 2);
+    f.size = file.seek(0, os::SeekOrigin::End);
     file.close();
     f.sha256 = os::sha256_of_file(path).value_or("");
     return f;
@@ -79,10 +79,11 @@ void TRunLog::Open(const std::string& path, std::string_view version) {
             !FFile.open(path, os::FileAccess::ReadWrite, os::FileShare::ReadWrite,
                         os::FileDisposition::CreateAlways))
             return;
-        int64_t size = FFile.seek(0, 2);
+        int64_t size = FFile.seek(0, os::SeekOrigin::End);
         if (size > kTrimAtBytes) {
             const std::string kept = last_records(FFile, size, kKeepBytes);
-            if (FFile.seek(0, 0) != 0 || FFile.write(kBom.data(), kBom.size()) != int64_t(kBom.size()) ||
+            if (FFile.seek(0, os::SeekOrigin::Begin) != 0 ||
+                FFile.write(kBom.data(), kBom.size()) != int64_t(kBom.size()) ||
                 FFile.write(kept.data(), int64_t(kept.size())) != int64_t(kept.size()) ||
                 !FFile.truncate_here())
                 return Drop();
@@ -91,7 +92,7 @@ void TRunLog::Open(const std::string& path, std::string_view version) {
             if (FFile.write(kBom.data(), kBom.size()) != int64_t(kBom.size())) return Drop();
             size = kBom.size();
         }
-        if (FFile.seek(size, 0) != size) return Drop();
+        if (FFile.seek(size, os::SeekOrigin::Begin) != size) return Drop();
         FWritten = 0;
         FFull = false;
         Write(std::string(kRecordMark) + now_text() + "  KV Update 2027 " + std::string(version) +

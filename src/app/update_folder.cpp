@@ -3,7 +3,6 @@
 // both platforms, and the Linux file layer takes "\" as its separator too.
 #include "app/update_folder.h"
 
-#include "app/form1.h"
 #include "platform/file_identity.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
@@ -166,6 +165,19 @@ bool same_or_above(const os::FileIdentity& folder, std::string kept, bool& same)
 }
 
 } // namespace
+
+bool names_drive_root(std::string_view folder) {
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+        folder.remove_suffix(1);
+    if (folder.empty()) return true;
+    if (folder.size() == 2 && folder[1] == ':') return true;
+    if (folder.rfind("\\\\", 0) == 0 || folder.rfind("//", 0) == 0) {
+        // "\\server\share" is a share's root; a folder below it has one separator more.
+        const std::string_view rest = folder.substr(2);
+        return std::count_if(rest.begin(), rest.end(), [](char c) { return c == '\\' || c == '/'; }) < 2;
+    }
+    return false;
+}
 
 bool update_folder_may_be_emptied(std::string_view program_folder, std::string_view candidate,
                                   std::string_view database_path, std::string_view report_folder,

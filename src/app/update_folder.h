@@ -8,6 +8,12 @@
 
 namespace kv {
 
+// Whether a folder name is empty or names a root: of the current drive
+// (a lone separator), of a drive (C: or C: and a separator), of a network
+// share (two separators, server, share) or the file system's root. The
+// update folder is emptied, so it must never be one of these.
+bool names_drive_root(std::string_view folder);
+
 // True when `candidate` may be used, and so emptied, as the update folder: it
 // is not empty or a root, not `program_folder` or a folder above it, and holds
 // neither `database_path` nor `report_folder` (empty ones are not looked at).

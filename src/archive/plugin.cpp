@@ -10,8 +10,7 @@ void Check7zResult(HRESULT code) {
 }
 
 T7zPlugin::T7zPlugin(const std::string& lib) : FLibName(lib) {
-    if (!FHandle.load_searching(lib, com::kSevenZipSearchDirs))
-        throw Exception("Error loading library " + lib);
+    if (!FHandle.load_searching(lib, kSevenZipSearchDirs)) throw Exception("Error loading library " + lib);
     FCreateObject = FHandle.function<CreateObjectFunc>("CreateObject");
     if (!FCreateObject) throw Exception(lib + " is not a 7z library"); // FHandle frees the library
 }

@@ -74,10 +74,27 @@ public:
     virtual TGUID GetClassId() = 0;
 };
 
+// 7-Zip's codec library as this platform names it ("7z.dll", "7z.so").
+extern const char* const kSevenZipLibrary;
+
+// The library the reader is to load for a configured name: `configured`, or
+// kSevenZipLibrary when it is empty.
+std::string seven_zip_library(const std::string& configured);
+
+// The file CreateInArchive would load `lib` from in a program that lives in
+// `program_folder`: a name with a folder is that file; a bare name is looked
+// for in `program_folder`, then (Linux) in 7-Zip's own folder, then where the
+// system looks. Empty when none is found.
+std::string seven_zip_library_file(const std::string& lib, const std::string& program_folder);
+
 // Loads `lib` (passed to the platform loader as given) and makes a reader
 // for the handler `classid`. Raises "Error loading library <lib>", "<lib>
 // is not a 7z library" or "<lib> is not a Format library".
 RefPtr<I7zInArchive> CreateInArchive(const TGUID& classid, const std::string& lib);
+
+// Makes the reader's handler object now, as its first use would: raises what
+// its creation raises (the library lacks the handler, say).
+void CreateHandler(I7zInArchive& archive);
 
 // Raises Exception with the system text for any result but 0.
 void Check7zResult(com::HRESULT code);

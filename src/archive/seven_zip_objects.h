@@ -21,6 +21,10 @@ namespace kv {
 // library; the reader raises it once the library call has returned.
 using TCallbackError = std::shared_ptr<std::exception_ptr>;
 
+// Where a bare library name is looked for after the program's own folder and
+// before the system loader's places (nullptr-terminated).
+extern const char* const kSevenZipSearchDirs[];
+
 class T7zPlugin {
 public:
     explicit T7zPlugin(const std::string& lib);

@@ -31,7 +31,6 @@ public:
 
     // The connection is taken as lost after these.
     bool IsFatal() const noexcept;
-    bool IsKeyViolation() const noexcept { return ErrorNumber == 335544665; }
 };
 
 class EDbError : public Exception {

@@ -105,6 +105,18 @@ enum : uint8_t {
 
 enum : uint16_t { DSQL_close = 1, DSQL_drop = 2 };
 
+// Primary error codes (the status vector's second cell) after which the
+// attachment is gone.
+enum : int64_t {
+    isc_shutdown = 335544528,           // database shut down
+    isc_conn_lost = 335544648,          // connection lost to the pipe server
+    isc_network_error = 335544721,      // unable to complete the network request
+    isc_net_read_err = 335544726,       // error reading from the connection
+    isc_net_write_err = 335544727,      // error writing to the connection
+    isc_lost_db_connection = 335544741, // connection lost to the database
+    isc_att_shutdown = 335544856,       // attachment shut down
+};
+
 // isc_info_sql_stmt_type answers.
 enum StatementType : int {
     stSelect = 1,

@@ -53,7 +53,8 @@ TFbClient::TFbClient(std::string name, const ClientLibraryChoice& choice) : FFil
     resolve();
     read_version();
     // Clients older than 2.5 and InterBase 6 to 8 serialise their calls.
-    FThreadSafe = !(FVersion < 25000 || (FVersion >= 60000 && FVersion < 90000));
+    FThreadSafe =
+        !(FVersion < kClientFirebird25 || (FVersion >= kClientInterBase6 && FVersion < kClientInterBase9));
 }
 
 TFbClient::~TFbClient() {
@@ -103,7 +104,7 @@ void TFbClient::resolve() {
 void TFbClient::read_version() {
     auto get_version = FLibrary.function<fb::isc_get_client_version_t>("isc_get_client_version");
     if (!get_version) {
-        FVersion = isc_rollback_retaining ? 60000 : 50000;
+        FVersion = isc_rollback_retaining ? kClientInterBase6 : kClientInterBase5;
         return;
     }
     char buf[64] = {};

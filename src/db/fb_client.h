@@ -25,6 +25,15 @@ struct ClientLibraryChoice {
 };
 ClientLibraryChoice choose_client_library(std::string_view database);
 
+// Client library versions as TFbClient::Version() numbers them: major * 10000
+// + minor * 1000.
+inline constexpr int kClientFirebird25 = 25000; // UTF-8 names and role, thread-safe calls
+inline constexpr int kClientFirebird3 = 30000;  // the configuration item, xnet://, UTF-8 user
+inline constexpr int kClientFirebird4 = 40000;  // time zones and binding items
+inline constexpr int kClientInterBase5 = 50000;
+inline constexpr int kClientInterBase6 = 60000; // InterBase 6 to 8 serialise their calls
+inline constexpr int kClientInterBase9 = 90000;
+
 // The version number of a client version text: "... Firebird 3.0" gives
 // 30000 and is_firebird; otherwise (major + minor / 10) * 10000, rounded.
 struct ClientVersion {

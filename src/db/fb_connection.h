@@ -1,12 +1,13 @@
 // The Firebird provider's connection: everything that speaks the client
-// library's API for one attachment (attach string, database parameter buffer,
-// attach and detach, database information, turning a failed call's status
-// vector into EFbError). The component layer (TDbConnection) drives it.
+// library's API for one attachment (attach and detach with the buffers of
+// fb_dpb.h, database information, turning a failed call's status vector into
+// EFbError). The component layer (TDbConnection) drives it.
 #pragma once
 
 #include "db/db_errors.h"
 #include "db/fb_api.h"
 #include "db/fb_client.h"
+#include "db/fb_dpb.h"
 
 #include <functional>
 #include <memory>
@@ -16,30 +17,6 @@
 namespace kv {
 
 class TFbTransaction;
-
-// --- Pure builders (table-tested) ---
-
-struct AttachStringParams {
-    std::string server;
-    std::string port = "3050";           // as text
-    std::string protocol = "_TCP";       // _TCP, _NetBEUI, _SPX, _Local
-    std::string ip_version = "ivIPBoth"; // ivIPv4, ivIPv6, ivIPBoth
-    std::string ssl;                     // the SSL text (empty: SSL unused)
-    bool fb3_client = true;              // Firebird 3.0 or later client
-    std::string database;
-};
-std::string fb_attach_string(const AttachStringParams& p);
-
-struct DpbParams {
-    std::string user_name, password, charset, role, config_overrides;
-    std::vector<std::string> params; // "name=value" lines
-    bool use_unicode = false, trusted_auth = false, no_db_triggers = false, wire_compression = false;
-    int sql_dialect = 3;
-    int client_version = 30000;
-    bool client_is_firebird = true;
-};
-// Raises Exception "Unknown DPB constant (name)" for an unknown "Params" name.
-std::string fb_build_dpb(const DpbParams& p);
 
 // The provider options (the "InterBase." lines of SpecificOptions).
 struct FbConnectionOptions {
@@ -96,9 +73,6 @@ public:
     int GetMinorServerVersion();
     const std::string& ServerVersionText();
 
-    int CharsetId() const noexcept { return FCharsetId; }
-    int CharLength() const noexcept { return FCharLength; }
-    int LastErrorCode() const noexcept { return FLastError; }
     const std::string& AttachString() const noexcept { return FAttachString; }
 
 private:
@@ -118,10 +92,8 @@ private:
     bool FDpbBuilt = false;
     bool FConnected = false, FValid = true, FDecodeAnsi = false;
     int FDialect = 3;
-    int FCharsetId = 0, FCharLength = 1, FDbCharsetId = 0, FDbCharLength = 1;
     bool FVersionRead = false, FIsFBServer = false;
     std::string FServerVersion;
-    int FLastError = 0;
     std::string FAttachString;
     std::unique_ptr<TFbTransaction> FInternalTransaction;
 };

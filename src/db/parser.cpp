@@ -122,12 +122,6 @@ constexpr size_t kLongestKeyword = 11; // TRANSACTION
 
 } // namespace
 
-std::string_view keyword_text(Keyword k) noexcept {
-    for (const auto& e : fb_keywords())
-        if (e.code == k) return e.word;
-    return {};
-}
-
 std::string_view lexem_kind_name(LexemKind k) noexcept {
     static constexpr std::string_view names[] = {"end",        "blank",  "comment", "string",
                                                  "identifier", "number", "symbol",  "keyword"};

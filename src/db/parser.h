@@ -110,8 +110,6 @@ enum class Keyword : uint8_t {
     TERM,
 };
 
-// The upper-case spelling of a keyword ("" for None).
-std::string_view keyword_text(Keyword k) noexcept;
 // "end", "blank", "comment", "string", "identifier", "number", "symbol", "keyword".
 std::string_view lexem_kind_name(LexemKind k) noexcept;
 

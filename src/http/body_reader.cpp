@@ -1,9 +1,10 @@
-// The body reader of TNetHTTP: whether a body is read, how its end is found
+// The body reader of TNetHTTP: reads the body as body_framing.h frames it
 // (chunked coding, Content-Length, multipart boundary, close of the
-// connection), and what is learnt from the text of HTML, XML and JSON bodies
+// connection), and learns what is learnt from the text of HTML, XML and JSON bodies
 // (meta headers, declared character set), taken from a bounded head of the
 // body. Body bytes go from the connection's input buffer straight to the
 // target stream.
+#include "http/body_framing.h"
 #include "http/body_text.h"
 #include "http/net_exceptions.h"
 #include "http/net_http.h"
@@ -16,6 +17,10 @@
 
 namespace kv {
 namespace {
+
+// How long a redirect's body may take to start before the response is taken
+// as having none.
+constexpr int kRedirectBodyWaitMs = 5000;
 
 enum class ParseKind { None, Html, Xml, Json };
 
@@ -111,15 +116,10 @@ void TNetHTTP::ReadMultipart(TStream* target, const std::string& boundary) {
 void TNetHTTP::ReadResult() {
     TNetIOHandlerStack& io = *FIOHandler;
     TStream* target = FResponse.ContentStream;
+    const BodyFrame frame = body_framing(FResponse, FRequest.Method);
+    if (frame.framing == BodyFraming::None) return;
+    if (frame.only_if_bytes_follow && !io.CheckForDataOnSource(kRedirectBodyWaitMs)) return;
     std::string type = media_type(FResponse.ContentType);
-    bool chunked = ascii_lower(FResponse.TransferEncoding).find("chunked") != std::string::npos;
-    bool multipart = type.rfind("multipart", 0) == 0;
-
-    bool expected = chunked || !FResponse.HasContentLength() || FResponse.ContentLength > 0;
-    int code = FResponse.ResponseCode;
-    if (!expected || FRequest.Method == "HEAD" || (code >= 100 && code <= 199) || code == 204 || code == 304)
-        return;
-    if (code >= 300 && code <= 399 && !io.CheckForDataOnSource(5000)) return;
 
     ParseKind kind = target ? parse_kind(type) : ParseKind::None;
     std::unique_ptr<TBodyHeadStream> head;
@@ -128,20 +128,28 @@ void TNetHTTP::ReadResult() {
     TStream* write = head ? head.get() : target;
     int64_t start = write ? write->Position() : 0;
 
-    if (chunked) {
+    switch (frame.framing) {
+    case BodyFraming::Chunked:
         ReadChunked(write);
-    } else if (FResponse.HasContentLength()) {
+        break;
+    case BodyFraming::Length:
         // A close before the announced length raises: a cut body must never look complete.
         if (write)
             io.ReadStream(write, FResponse.ContentLength);
         else
             io.Discard(FResponse.ContentLength);
-    } else if (multipart) {
+        break;
+    case BodyFraming::Multipart:
         ReadMultipart(write, content_type_param(FResponse.ContentType, "boundary"));
-    } else if (write) {
-        io.ReadStream(write, -1, true);
-    } else {
-        io.DiscardAll();
+        break;
+    case BodyFraming::UntilClose:
+        if (write)
+            io.ReadStream(write, -1, true);
+        else
+            io.DiscardAll();
+        break;
+    case BodyFraming::None:
+        break;
     }
 
     if (kind == ParseKind::None) return;

@@ -2,7 +2,7 @@
 // cookies of a request (see cookie_manager.h).
 #include "http/cookie_manager.h"
 
-#include "http/io_handler.h"
+#include "http/socket_layer.h"
 #include "rtl/text.h"
 
 #include <algorithm>

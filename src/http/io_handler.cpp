@@ -1,4 +1,4 @@
-// The connection handler (see io_handler.h) and the process-wide socket layer.
+// The connection handler (see io_handler.h).
 #include "http/io_handler.h"
 
 #include "http/net_exceptions.h"
@@ -9,13 +9,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <mutex>
 
 namespace kv {
 namespace {
-
-std::mutex GStackCriticalSection;
-int GStackUsage = 0;
 
 // 7-bit ASCII: bytes above 127 become U+FFFD.
 std::string decode_ascii(const char* p, size_t n) {
@@ -31,46 +27,10 @@ std::string decode_ascii(const char* p, size_t n) {
 }
 
 bool is_abort_code(uint32_t code) {
-    return code == 10053 || code == 10054 || code == 10058;
+    return code == os::kSocketAborted || code == os::kSocketReset || code == os::kSocketShutDown;
 }
 
 } // namespace
-
-bool IsIP(std::string_view host) {
-    int parts = 0;
-    size_t i = 0;
-    while (true) {
-        size_t start = i;
-        int value = 0;
-        while (i < host.size() && host[i] >= '0' && host[i] <= '9' && i - start < 3)
-            value = value * 10 + (host[i++] - '0');
-        if (i == start || value > 255) return false;
-        ++parts;
-        if (i == host.size()) return parts == 4;
-        if (host[i] != '.' || parts == 4) return false;
-        ++i;
-    }
-}
-
-std::string ResolveHost(std::string_view host, int ip_version) {
-    if (same_text_ascii_fold(host, "localhost")) return ip_version == 6 ? "::1" : "127.0.0.1";
-    if (ip_version == 4 && IsIP(host)) return std::string(host);
-    std::string address;
-    if (uint32_t code = os::resolve_host(host, ip_version, address)) RaiseSocketError(code);
-    return address;
-}
-
-void IncUsage() {
-    std::lock_guard lock(GStackCriticalSection);
-    if (GStackUsage == 0 && os::socket_startup() != 0)
-        throw ENetWinsockStubError("Error on loading Winsock2 library (WS2_32.DLL)");
-    ++GStackUsage;
-}
-
-void DecUsage() {
-    std::lock_guard lock(GStackCriticalSection);
-    --GStackUsage;
-}
 
 TNetIOHandlerStack::TNetIOHandlerStack() {
     IncUsage();
@@ -153,21 +113,21 @@ void TNetIOHandlerStack::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, 
 }
 
 bool TNetIOHandlerStack::Connected() {
-    if (FSocketAllocated && FOpened && !FClosedGracefully) {
+    if (FOpened && !SourceClosed()) {
         try {
-            ReadFromSource(false, 0, false);
+            ReadFromSource(QuietIfDisconnected, 0, ReturnOnTimeout);
         } catch (const ENetSocketError& e) {
             if (is_abort_code(e.LastError())) return false;
             throw;
         }
     }
-    return (FSocketAllocated && FOpened && !FClosedGracefully) || !InputBufferIsEmpty();
+    return (FOpened && !SourceClosed()) || !InputBufferIsEmpty();
 }
 
 bool TNetIOHandlerStack::CheckForDataOnSource(int timeout_ms) {
     if (!InputBufferIsEmpty()) return true;
-    if (!FSocketAllocated || FClosedGracefully) return false;
-    ReadFromSource(false, timeout_ms, false);
+    if (SourceClosed()) return false;
+    ReadFromSource(QuietIfDisconnected, timeout_ms, ReturnOnTimeout);
     return !InputBufferIsEmpty();
 }
 
@@ -211,7 +171,7 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
     } else {
         // The handler's limit (or none) is the socket's: the receive waits and
         // gives up by itself, so the usual receive costs one call.
-        const int limit = timeout_ms == -1 && ReadTimeout > 0 ? ReadTimeout : 0;
+        const int limit = timeout_ms == UseReadTimeout && ReadTimeout > 0 ? ReadTimeout : 0;
         if (limit != FReceiveTimeout) {
             if (uint32_t code = SocketSetReceiveTimeout(limit)) RaiseSocketError(code);
             FReceiveTimeout = limit;
@@ -220,7 +180,7 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
     Reserve(RecvBufferSize);
     int64_t n = SocketRecv(FBuffer.get() + FSize, RecvBufferSize, error);
     if (n < 0) {
-        if (error == 10060) {
+        if (error == os::kSocketTimedOut) {
             if (ARaiseOnTimeout) throw ENetReadTimeout("Read timed out.");
             return -1;
         }
@@ -237,11 +197,11 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
 }
 
 int64_t TNetIOHandlerStack::ReceiveUntilClose(bool until_close) {
-    if (!until_close) return ReadFromSource(true);
+    if (!until_close) return ReadFromSource(RaiseIfDisconnected);
     // The orderly close ends such a body; a reset or another failure must not
     // make a cut body look complete, so it raises.
     try {
-        return ReadFromSource(true);
+        return ReadFromSource(RaiseIfDisconnected);
     } catch (const ENetConnClosedGracefully&) {
         return 0;
     }
@@ -281,8 +241,8 @@ std::string TNetIOHandlerStack::ReadLn() {
         if (avail > MaxLineLength) throw ENetReadLnMaxLineLengthExceeded("Max line length exceeded.");
         scanned = avail;
         // A close before the line end: the partial line is no line.
-        if (FClosedGracefully || !FSocketAllocated) CheckForDisconnect(true, true);
-        if (ReadFromSource(true, -1, false) < 0) {
+        if (SourceClosed()) CheckForDisconnect(RaiseIfDisconnected, IgnoreBuffer);
+        if (ReadFromSource(RaiseIfDisconnected, UseReadTimeout, ReturnOnTimeout) < 0) {
             FReadLnTimedOut = true;
             return {};
         }
@@ -291,8 +251,8 @@ std::string TNetIOHandlerStack::ReadLn() {
 
 std::string TNetIOHandlerStack::ReadBytes(int64_t count) {
     while (static_cast<int64_t>(InputBufferSize()) < count) {
-        if (FClosedGracefully || !FSocketAllocated) CheckForDisconnect(true, true);
-        ReadFromSource(true);
+        if (SourceClosed()) CheckForDisconnect(RaiseIfDisconnected, IgnoreBuffer);
+        ReadFromSource(RaiseIfDisconnected);
     }
     std::string bytes(Head(), static_cast<size_t>(count));
     Remove(static_cast<size_t>(count));
@@ -324,7 +284,7 @@ void TNetIOHandlerStack::ReadStream(TStream* AStream, int64_t AByteCount, bool A
             };
             drain();
             while (until_close || left > 0) {
-                if (until_close && (FClosedGracefully || !FSocketAllocated)) break;
+                if (until_close && SourceClosed()) break;
                 if (ReceiveUntilClose(until_close) <= 0 && InputBufferIsEmpty()) break;
                 drain();
             }
@@ -346,7 +306,7 @@ bool TNetIOHandlerStack::ReadStreamUntil(TStream* AStream, std::string_view mark
         // Keep the tail that could still be the start of the marker.
         size_t keep = std::min(avail.size(), marker.size() - 1);
         ExtractToStream(AStream, avail.size() - keep);
-        if (FClosedGracefully || !FSocketAllocated) {
+        if (SourceClosed()) {
             ExtractToStream(AStream, InputBufferSize());
             return false;
         }
@@ -360,8 +320,8 @@ void TNetIOHandlerStack::Discard(int64_t count) {
         [&] {
             while (count > 0) {
                 if (InputBufferIsEmpty()) {
-                    if (FClosedGracefully || !FSocketAllocated) CheckForDisconnect(true, true);
-                    ReadFromSource(true);
+                    if (SourceClosed()) CheckForDisconnect(RaiseIfDisconnected, IgnoreBuffer);
+                    ReadFromSource(RaiseIfDisconnected);
                 }
                 size_t n =
                     static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(InputBufferSize())));
@@ -378,8 +338,8 @@ void TNetIOHandlerStack::DiscardAll() {
         [&] {
             for (;;) {
                 InputBufferClear();
-                if (FClosedGracefully || !FSocketAllocated) break;
-                ReadFromSource(false);
+                if (SourceClosed()) break;
+                ReadFromSource(QuietIfDisconnected);
             }
             InputBufferClear();
         },
@@ -429,7 +389,7 @@ void TNetIOHandlerStack::WriteDirect(const char* data, size_t count) {
         uint32_t error = 0;
         int64_t n = SocketSend(data + sent, count - sent, error);
         if (n < 0) {
-            if (error != 10060) {
+            if (error != os::kSocketTimedOut) {
                 FClosedGracefully = true;
                 Close();
             }
@@ -437,7 +397,7 @@ void TNetIOHandlerStack::WriteDirect(const char* data, size_t count) {
         }
         if (n == 0) {
             FClosedGracefully = true;
-            CheckForDisconnect(true, false);
+            CheckForDisconnect(RaiseIfDisconnected, HonourBuffer);
         }
         sent += static_cast<size_t>(n);
         DoWork(TWorkMode::wmWrite, n);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "http/net_component.h"
+#include "http/socket_layer.h"
 #include "platform/sockets.h"
 
 #include <cstdint>
@@ -25,23 +26,18 @@ namespace kv {
 
 class TStream;
 
-// True for four decimal numbers 0-255 separated by "." and nothing else.
-bool IsIP(std::string_view host);
-// "LOCALHOST" and IP literals give themselves without a lookup; anything else
-// is looked up and the first address of the answer is used. Raises
-// ENetSocketError with the lookup's code.
-std::string ResolveHost(std::string_view host, int ip_version);
-
-// The process-wide socket layer: started by the first network component,
-// released by the last. Raises ENetWinsockStubError when it cannot start.
-void IncUsage();
-void DecUsage();
-
 class TNetIOHandlerStack : public TNetComponent {
 public:
     static constexpr size_t RecvBufferSize = 32768;
     static constexpr size_t WorkStep = 32768; // the most bytes one DoWork reports
     static constexpr size_t MaxLineLength = 16384;
+
+    // Words for the flags and limits of the calls below.
+    static constexpr bool RaiseIfDisconnected = true, QuietIfDisconnected = false;
+    static constexpr bool IgnoreBuffer = true, HonourBuffer = false;      // CheckForDisconnect
+    static constexpr bool RaiseOnTimeout = true, ReturnOnTimeout = false; // ReadFromSource
+    static constexpr int UseReadTimeout = -1; // ReadFromSource's limit: the handler's ReadTimeout
+    static constexpr int NoTimeLimit = -2;    // ReadFromSource's limit: none
 
     TNetIOHandlerStack();
     ~TNetIOHandlerStack() override;
@@ -65,14 +61,16 @@ public:
 
     // Moves waiting bytes in and notices an arrived close without raising.
     bool Connected();
-    void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true, bool AIgnoreBuffer = false);
+    void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = RaiseIfDisconnected,
+                            bool AIgnoreBuffer = HonourBuffer);
     // True when bytes are buffered or arrive within timeout_ms.
     bool CheckForDataOnSource(int timeout_ms);
 
-    // One receive step. timeout_ms: -1 the handler's setting, -2 no limit.
-    // Returns the bytes appended, or -1 when the limit passed (unless raised).
-    int64_t ReadFromSource(bool ARaiseExceptionIfDisconnected, int timeout_ms = -1,
-                           bool ARaiseOnTimeout = true);
+    // One receive step. timeout_ms: a limit of the caller's own (0 or more),
+    // UseReadTimeout or NoTimeLimit. Returns the bytes appended, or -1 when
+    // the limit passed (unless raised).
+    int64_t ReadFromSource(bool ARaiseExceptionIfDisconnected, int timeout_ms = UseReadTimeout,
+                           bool ARaiseOnTimeout = RaiseOnTimeout);
 
     std::string ReadLn();
     std::string ReadBytes(int64_t count);
@@ -106,6 +104,15 @@ protected:
     virtual void SocketClose() noexcept;
     // Set once ConnectSocket has a socket, so that Close releases it.
     bool FSocketAllocated = false;
+
+    // How the three states go together: FOpened is set by Open and cleared by
+    // Close, and a socket is only allocated while the handler is open.
+    // FClosedGracefully marks a connection the peer closed (or that broke):
+    // from then on it stays set until the next Open, and the socket is closed
+    // at the next CheckForDisconnect, if not at once. So once the peer is
+    // gone or there is no socket, nothing more can arrive: what the buffer
+    // holds is all there is.
+    bool SourceClosed() const noexcept { return FClosedGracefully || !FSocketAllocated; }
 
 private:
     const char* Head() const noexcept { return FBuffer.get() + FHead; }

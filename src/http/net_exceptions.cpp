@@ -2,6 +2,8 @@
 // refused or reset connection reads the same under Windows and Linux.
 #include "http/net_exceptions.h"
 
+#include "platform/sockets.h"
+
 namespace kv {
 namespace {
 
@@ -97,7 +99,7 @@ std::string WSTranslateSocketErrorMsg(uint32_t code) {
 }
 
 void RaiseSocketError(uint32_t code) {
-    if (code == 10038) throw ENetNotASocket(WSTranslateSocketErrorMsg(code), code);
+    if (code == os::kSocketNotASocket) throw ENetNotASocket(WSTranslateSocketErrorMsg(code), code);
     throw ENetSocketError(WSTranslateSocketErrorMsg(code), code);
 }
 

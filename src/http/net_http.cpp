@@ -18,6 +18,19 @@ bool is_close_value(std::string_view v) {
     return same_text_ascii_fold(trim(v), "close");
 }
 
+constexpr int kDefaultHttpPort = 80;
+constexpr int kHighestPort = 65535;
+
+// The port the URI names; the default one when it names none, or a number
+// that is no port.
+int port_of(const TNetURI& uri) {
+    int port = kDefaultHttpPort;
+    auto [end, ec] = std::from_chars(uri.Port.data(), uri.Port.data() + uri.Port.size(), port);
+    if (ec != std::errc() || end != uri.Port.data() + uri.Port.size() || port < 0 || port > kHighestPort)
+        port = kDefaultHttpPort;
+    return port;
+}
+
 int64_t parse_content_length(std::string_view text) {
     std::string t = trim(text);
     const char* b = t.data();
@@ -111,12 +124,8 @@ void TNetHTTP::Connect() {
     }
     bool created = !FIOHandler;
     if (created) SetIOHandler(std::make_unique<TNetIOHandlerStack>());
-    int port = 80;
-    auto [end, ec] = std::from_chars(FURI.Port.data(), FURI.Port.data() + FURI.Port.size(), port);
-    if (ec != std::errc() || end != FURI.Port.data() + FURI.Port.size() || port < 0 || port > 65535)
-        port = 80;
     FIOHandler->Host = FURI.Host;
-    FIOHandler->Port = static_cast<uint16_t>(port);
+    FIOHandler->Port = static_cast<uint16_t>(port_of(FURI));
     FIOHandler->IPVersion = FURI.IPVersion;
     FIOHandler->ReadTimeout = ReadTimeout;
     try {
@@ -144,9 +153,7 @@ bool TNetHTTP::ComputeKeepAlive() {
 
 void TNetHTTP::PrepareConnection() {
     if (FIOHandler) FIOHandler->InputBufferClear();
-    int port = 80;
-    auto [end, ec] = std::from_chars(FURI.Port.data(), FURI.Port.data() + FURI.Port.size(), port);
-    if (ec != std::errc() || end != FURI.Port.data() + FURI.Port.size()) port = 80;
+    const int port = port_of(FURI);
     bool tls = same_text_ascii_fold(FURI.Protocol, "https");
     if (FIOHandler && FIOHandler->Opened() &&
         (FIOHandler->IPVersion != FURI.IPVersion || !same_text_ascii_fold(FIOHandler->Host, FURI.Host) ||
@@ -155,7 +162,7 @@ void TNetHTTP::PrepareConnection() {
     if (!ComputeKeepAlive()) Disconnect();
     if (FIOHandler) {
         FIOHandler->InputBufferClear();
-        FIOHandler->CheckForDisconnect(false);
+        FIOHandler->CheckForDisconnect(TNetIOHandlerStack::QuietIfDisconnected);
     }
     if (!Connected()) Connect();
 }
@@ -282,12 +289,10 @@ void TNetHTTP::ProcessResponse(TStream* caller_stream) {
         }
         return;
     }
-    if (code >= 300 && code <= 399 && code != 304 && !FResponse.Location.empty()) ++FRedirectCount;
     RaiseProtocolError(caller_stream);
 }
 
 void TNetHTTP::Get(const std::string& AURL, TStream* AResponseContent) {
-    FRedirectCount = 0;
     FRequest.URL = AURL;
     FRequest.Method = "GET";
     FResponse.ContentStream = AResponseContent;

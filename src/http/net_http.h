@@ -117,7 +117,6 @@ private:
     TNetURI FURI;
     std::unique_ptr<TNetIOHandlerStack> FIOHandler;
     std::unique_ptr<TNetCookieManager> FCookieManager;
-    int FRedirectCount = 0;
 };
 
 } // namespace kv

@@ -62,15 +62,5 @@ constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005u);
 
 constexpr TGUID kIID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// 7-Zip's codec library as this platform names it, and where it is looked
-// for after the program's own folder and before the system loader's places.
-#ifdef _WIN32
-inline constexpr char kSevenZipLibrary[] = "7z.dll";
-inline constexpr const char* kSevenZipSearchDirs[] = {nullptr};
-#else
-inline constexpr char kSevenZipLibrary[] = "7z.so";
-inline constexpr const char* kSevenZipSearchDirs[] = {"/usr/lib/p7zip", nullptr};
-#endif
-
 } // namespace com
 } // namespace kv

@@ -72,6 +72,7 @@ bool windows_name_rules();
 enum class FileAccess { Read, Write, ReadWrite };
 enum class FileShare { None, Read, ReadWrite, All }; // All: read, write and delete
 enum class FileDisposition { OpenExisting, CreateAlways };
+enum class SeekOrigin { Begin, Current, End };
 
 class File {
 public:
@@ -90,8 +91,8 @@ public:
     // -1 on error; otherwise the count moved (short reads only at the end).
     int64_t read(void* buf, int64_t count);
     int64_t write(const void* buf, int64_t count);
-    // origin 0 begin, 1 current, 2 end; -1 on error.
-    int64_t seek(int64_t offset, int origin);
+    // The new position from the start; -1 on error.
+    int64_t seek(int64_t offset, SeekOrigin origin);
     bool truncate_here(); // sets the end of the file at the current position
 
 private:

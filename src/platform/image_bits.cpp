@@ -29,7 +29,8 @@ int image_bits(std::string_view path) {
     // optional header, whose magic tells PE32 from PE32+.
     const uint32_t pe = little32(head + 0x3C);
     unsigned char nt[26];
-    if (file.seek(pe, 0) != int64_t(pe) || file.read(nt, sizeof nt) != int64_t(sizeof nt)) return 0;
+    if (file.seek(pe, SeekOrigin::Begin) != int64_t(pe) || file.read(nt, sizeof nt) != int64_t(sizeof nt))
+        return 0;
     if (std::memcmp(nt, "PE\0\0", 4) != 0) return 0;
     const unsigned magic = nt[24] | nt[25] << 8;
     return magic == 0x10B ? 32 : magic == 0x20B ? 64 : 0;

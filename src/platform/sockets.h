@@ -14,6 +14,14 @@
 
 namespace kv::os {
 
+// The WinSock codes that callers act on.
+constexpr uint32_t kSocketNotASocket = 10038;     // WSAENOTSOCK
+constexpr uint32_t kSocketAddressInvalid = 10049; // WSAEADDRNOTAVAIL
+constexpr uint32_t kSocketAborted = 10053;        // WSAECONNABORTED
+constexpr uint32_t kSocketReset = 10054;          // WSAECONNRESET
+constexpr uint32_t kSocketShutDown = 10058;       // WSAESHUTDOWN
+constexpr uint32_t kSocketTimedOut = 10060;       // WSAETIMEDOUT
+
 using SocketHandle = intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
 

@@ -99,7 +99,10 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t r = FFile.seek(offset, static_cast<int>(origin));
+    const os::SeekOrigin from = origin == TSeekOrigin::soBeginning ? os::SeekOrigin::Begin
+                                : origin == TSeekOrigin::soCurrent ? os::SeekOrigin::Current
+                                                                   : os::SeekOrigin::End;
+    int64_t r = FFile.seek(offset, from);
     if (r < 0) throw EStreamError("Stream seek error");
     return r;
 }

@@ -21,48 +21,30 @@ namespace {
 // Start-up creates the default update folder; the check leaves the site as it
 // found it, so it removes that folder again when start-up made it.
 struct DefaultUpdateFolder {
-    const std::string path = os::current_directory() + "\\update";
+    const std::string path = TForm1::default_update_folder();
     const bool existed = os::directory_exists(path);
     ~DefaultUpdateFolder() {
         if (!existed) os::remove_directory(path);
     }
 };
 
-std::vector<CheckResult> run_checks() {
+// The window as the updater's start-up builds it, on a window system that
+// records the boxes instead of showing them, asked every pre-flight check.
+PreflightReport run_checks() {
     const DefaultUpdateFolder update_folder;
     window::ScriptedBackend backend;
-    std::vector<std::string> notices;
-    backend.on_box = [&](const window::BoxRecord& box) { notices.push_back(box.text); };
+    std::vector<std::string> boxes;
+    backend.on_box = [&](const window::BoxRecord& box) { boxes.push_back(box.text); };
     TApplication application(backend);
     application.Initialize();
     TForm1* form = nullptr;
     application.CreateForm(form);
-
-    // A notice that does not end the updater (a refused UPDATE_ADRES) is the settings check's to explain.
-    if (!application.Terminated()) notices.clear();
-    std::vector<CheckResult> results{check_settings(*form, notices)};
-    if (!notices.empty()) {
-        // Without settings the updater ends at start-up: nothing further to foresee.
-        for (const char* name : {"database", "client library", "archive library", "package server",
-                                 "program folder", "free space", "programs"}) {
-            results.emplace_back(name);
-            results.back().fail("not checked: the updater would end at start-up");
-        }
-        return results;
-    }
-    results.push_back(check_database(*form));
-    results.push_back(check_client_library(*form));
-    results.push_back(check_archive_library(*form));
-    results.push_back(check_packages(*form));
-    results.push_back(check_program_folder(*form));
-    results.push_back(check_free_space(*form, results[4]));
-    results.push_back(check_programs_running());
-    return results;
+    return run_preflight(*form, boxes);
 }
 
 Json package_json(const PackageFinding& p) {
     Json j{{"file", p.file}, {"url", p.url}, {"fetched", p.fetched}, {"bytes", p.bytes}};
-    if (p.file != "logo1024.png") {
+    if (p.package) {
         j["extracted"] = p.extracted;
         j["extracted_bytes"] = p.extracted_bytes;
         j["files"] = p.files;
@@ -72,21 +54,21 @@ Json package_json(const PackageFinding& p) {
     return j;
 }
 
-void print_json_report(const std::vector<CheckResult>& results, bool passed) {
+void print_json_report(const PreflightReport& report) {
     Json checks = Json::array();
-    for (const CheckResult& r : results) {
+    for (const CheckResult* r : report.in_order()) {
         Json details = Json::object();
-        for (const CheckDetail& d : r.details)
+        for (const CheckDetail& d : r->details)
             details[d.key] = d.list ? Json(d.values) : Json(d.values.empty() ? "" : d.values.front());
-        Json check{{"check", r.name}, {"passed", r.passed}, {"reason", r.reason}, {"details", details}};
-        if (r.name == "package server") {
+        Json check{{"check", r->name}, {"passed", r->passed}, {"reason", r->reason}, {"details", details}};
+        if (r == &report.packages) {
             check["packages"] = Json::array();
-            for (const PackageFinding& p : r.packages)
+            for (const PackageFinding& p : r->packages)
                 check["packages"].push_back(package_json(p));
         }
         checks.push_back(check);
     }
-    print_json({{"folder", os::current_directory()}, {"passed", passed}, {"checks", checks}});
+    print_json({{"folder", os::current_directory()}, {"passed", report.passed()}, {"checks", checks}});
 }
 
 // One line of the table: a message with line breaks (the database's) has
@@ -108,7 +90,7 @@ std::string padded(std::string text, size_t width) {
 std::string package_text(const PackageFinding& p) {
     if (!p.fetched) return p.error;
     std::string text = std::to_string(p.bytes) + " bytes";
-    if (p.file == "logo1024.png") return text;
+    if (!p.package) return text;
     if (!p.error.empty()) return text + "; " + p.error;
     text += ", " + std::to_string(p.extracted_bytes) + " bytes extracted";
     if (!p.files.empty()) text += "; puts in place " + joined(p.files);
@@ -116,13 +98,14 @@ std::string package_text(const PackageFinding& p) {
     return text;
 }
 
-void print_table(const std::vector<CheckResult>& results, bool passed) {
+void print_table(const PreflightReport& report) {
+    const std::vector<const CheckResult*> results = report.in_order();
     print_line("KV Update 2027 check in " + os::current_directory());
     print_line("");
     print_line(padded("CHECK", 17) + padded("VERDICT", 9) + "REASON");
-    for (const CheckResult& r : results) {
-        print_line(padded(r.name, 17) + padded(r.passed ? "pass" : "FAIL", 9) + r.reason);
-        for (const CheckDetail& d : r.details) {
+    for (const CheckResult* r : results) {
+        print_line(padded(r->name, 17) + padded(r->passed ? "pass" : "FAIL", 9) + r->reason);
+        for (const CheckDetail& d : r->details) {
             if (!d.list) {
                 print_line("    " + d.key + ": " + (d.values.empty() ? "" : d.values.front()));
                 continue;
@@ -131,14 +114,14 @@ void print_table(const std::vector<CheckResult>& results, bool passed) {
             for (const std::string& v : d.values)
                 print_line("      " + v);
         }
-        for (const PackageFinding& p : r.packages)
+        for (const PackageFinding& p : r->packages)
             print_line("    " + p.file + ": " + package_text(p));
     }
     print_line("");
-    const auto failed = std::count_if(results.begin(), results.end(), [](auto& r) { return !r.passed; });
-    print_line(passed ? "The update would go through."
-                      : "The update would not go through: " + std::to_string(failed) + " of " +
-                            std::to_string(results.size()) + " checks failed.");
+    const auto failed = std::count_if(results.begin(), results.end(), [](auto* r) { return !r->passed; });
+    print_line(report.passed() ? "The update would go through."
+                               : "The update would not go through: " + std::to_string(failed) + " of " +
+                                     std::to_string(results.size()) + " checks failed.");
     std::fflush(stdout);
 }
 
@@ -149,13 +132,12 @@ Runner check(CLI::App& command) {
                    "extracted into a temporary folder that is removed again. Exit status 0 only when\n"
                    "every check passes.");
     return [json] {
-        const std::vector<CheckResult> results = run_checks();
-        const bool passed = std::all_of(results.begin(), results.end(), [](auto& r) { return r.passed; });
+        const PreflightReport report = run_checks();
         if (*json)
-            print_json_report(results, passed);
+            print_json_report(report);
         else
-            print_table(results, passed);
-        return passed ? 0 : 1;
+            print_table(report);
+        return report.passed() ? 0 : 1;
     };
 }
 

@@ -8,7 +8,7 @@ namespace kv::tool {
 namespace {
 
 struct ExtractArgs {
-    std::string lib = com::kSevenZipLibrary, archive, folder;
+    std::string lib = kSevenZipLibrary, archive, folder;
 };
 
 int run_extract(const ExtractArgs& a) {

@@ -6,6 +6,7 @@
 // --help, and refuses a wrong word with a message that names it.
 #include "tools/command.h"
 
+#include "platform/console_main.h"
 #include "rtl/exception.h"
 #include "rtl/stream.h"
 
@@ -13,13 +14,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include "platform/unicode.h"
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
 
 namespace kv::tool {
 namespace {
@@ -96,44 +90,4 @@ std::string read_whole_file(const std::string& name) {
 
 } // namespace kv::tool
 
-#ifdef _WIN32
-namespace {
-// A console shows kvtool's UTF-8 (Turkish system texts in the check's table,
-// say) as it is only while its output code page is UTF-8; the console gets
-// its own page back when kvtool ends. Without a console this does nothing.
-class UTF8Console {
-public:
-    UTF8Console() : previous_(GetConsoleOutputCP()) {
-        if (previous_ != 0 && previous_ != CP_UTF8)
-            SetConsoleOutputCP(CP_UTF8);
-    }
-    ~UTF8Console() {
-        if (previous_ != 0 && previous_ != CP_UTF8)
-            SetConsoleOutputCP(previous_);
-    }
-    UTF8Console(const UTF8Console&) = delete;
-    UTF8Console& operator=(const UTF8Console&) = delete;
-
-private:
-    UINT previous_;
-};
-} // namespace
-
-// Arguments arrive as UTF-16; everything inside is UTF-8.
-int wmain(int argc, wchar_t** wargv) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    UTF8Console console;
-    std::vector<std::string> store;
-    for (int i = 0; i < argc; ++i)
-        store.push_back(kv::from_wide(wargv[i]));
-    std::vector<char*> argv;
-    for (auto& s : store)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    return kv::tool::run(argc, argv.data());
-}
-#else
-int main(int argc, char** argv) {
-    return kv::tool::run(argc, argv);
-}
-#endif
+KV_CONSOLE_MAIN(kv::tool::run)

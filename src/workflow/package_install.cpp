@@ -59,9 +59,7 @@ void TForm1::Button5Click(TObject*) {
                 });
 
     // 2. Archive object; 3. logo.
-    Arch =
-        CreateInArchive(CLSID_CFormatRar5, Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary)
-                                                                         : Config.ArchiveLibrary);
+    Arch = CreateInArchive(CLSID_CFormatRar5, seven_zip_library(Config.ArchiveLibrary));
     DownloadFile("http://" + Config.PackageHost + "/logo1024.png", work + "\\logo1024.png");
 
     // 4. Product.

@@ -1,7 +1,7 @@
 // The release's packages and what each puts in place.
 #include "workflow/packages.h"
 
-#include "app/form1.h"
+#include "app/site_settings.h"
 #include "platform/files.h"
 
 namespace kv {

@@ -5,7 +5,6 @@
 
 #include "app/form1.h"
 #include "archive/seven_zip.h"
-#include "archive/seven_zip_interfaces.h"
 #include "db/fb_client.h"
 #include "platform/disk.h"
 #include "platform/files.h"
@@ -60,7 +59,7 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
 }
 
 CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices) {
-    CheckResult r{"settings"};
+    CheckResult r{kCheckSettings};
     if (!startup_notices.empty()) {
         r.fail(joined(startup_notices, " "));
         return r;
@@ -85,7 +84,7 @@ CheckResult check_settings(const TForm1& form, const std::vector<std::string>& s
 }
 
 CheckResult check_database(TForm1& form) {
-    CheckResult r{"database"};
+    CheckResult r{kCheckDatabase};
     const std::string& server = form.ibdb1.Server();
     r.add("connection", server.empty() ? form.ibdb1.Database() : server + ":" + form.ibdb1.Database());
     try {
@@ -129,7 +128,7 @@ CheckResult check_database(TForm1& form) {
 }
 
 CheckResult check_client_library(TForm1& form) {
-    CheckResult r{"client library"};
+    CheckResult r{kCheckClientLibrary};
     const ClientLibraryChoice choice = choose_client_library(form.Settings().DatabasePath);
     const std::vector<std::string> names = form.Config.DbClientLibrary.empty()
                                                ? std::vector<std::string>{choice.preferred, choice.fallback}
@@ -153,17 +152,16 @@ CheckResult check_client_library(TForm1& form) {
 }
 
 CheckResult check_archive_library(TForm1& form) {
-    CheckResult r{"archive library"};
-    const std::string name =
-        form.Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary) : form.Config.ArchiveLibrary;
-    const std::string file = os::library_file(name, os::current_directory(), com::kSevenZipSearchDirs);
+    CheckResult r{kCheckArchiveLibrary};
+    const std::string name = seven_zip_library(form.Config.ArchiveLibrary);
+    const std::string file = seven_zip_library_file(name, os::current_directory());
     if (file.empty()) {
         r.fail(name + " not found in the program folder or where the system looks");
         return r;
     }
     if (!fits_the_updater(r, file)) return r;
     try {
-        CreateInArchive(CLSID_CFormatRar5, file)->GetInArchive();
+        CreateHandler(*CreateInArchive(CLSID_CFormatRar5, file));
         r.add("handler", "RAR5");
         r.reason = "loads, with the RAR5 handler";
     } catch (...) {
@@ -173,10 +171,11 @@ CheckResult check_archive_library(TForm1& form) {
 }
 
 CheckResult check_program_folder(TForm1& form) {
-    CheckResult r{"program folder"};
+    CheckResult r{kCheckProgramFolder};
     const std::string work = os::current_directory();
     r.add("folder", work);
-    const std::string probe = work + "\\kvcheck-" + std::to_string(os::current_process_id()) + ".tmp";
+    const std::string probe =
+        work + "\\" + kCheckFilePrefix + std::to_string(os::current_process_id()) + ".tmp";
     os::File file;
     if (!file.open(probe, os::FileAccess::Write, os::FileShare::None, os::FileDisposition::CreateAlways)) {
         r.fail("cannot write in " + work + ": " + os::system_error_text(os::last_error()));
@@ -219,7 +218,7 @@ CheckResult check_program_folder(TForm1& form) {
 }
 
 CheckResult check_free_space(const TForm1& form, const CheckResult& packages) {
-    CheckResult r{"free space"};
+    CheckResult r{kCheckFreeSpace};
     int64_t needed = 0;
     for (const PackageFinding& p : packages.packages)
         needed += p.bytes + p.extracted_bytes;
@@ -242,7 +241,7 @@ CheckResult check_free_space(const TForm1& form, const CheckResult& packages) {
 }
 
 CheckResult check_programs_running() {
-    CheckResult r{"programs"};
+    CheckResult r{kCheckPrograms};
     std::vector<std::string> running;
     for (const os::ProcessEntry& p : os::list_processes().value_or(std::vector<os::ProcessEntry>{}))
         for (const char* name : kProductPrograms)
@@ -252,6 +251,46 @@ CheckResult check_programs_running() {
     r.reason = running.empty() ? "none of the product's programs runs"
                                : std::to_string(running.size()) + " running; the update stops them first";
     return r;
+}
+
+namespace {
+template <class Report> auto ordered(Report& r) {
+    return std::vector{&r.settings, &r.database,       &r.client_library, &r.archive_library,
+                       &r.packages, &r.program_folder, &r.free_space,     &r.programs};
+}
+} // namespace
+
+std::vector<const CheckResult*> PreflightReport::in_order() const {
+    return ordered(*this);
+}
+std::vector<CheckResult*> PreflightReport::in_order() {
+    return ordered(*this);
+}
+
+bool PreflightReport::passed() const {
+    const auto all = in_order();
+    return std::all_of(all.begin(), all.end(), [](const CheckResult* r) { return r->passed; });
+}
+
+PreflightReport run_preflight(TForm1& form, const std::vector<std::string>& startup_boxes) {
+    PreflightReport report;
+    const std::vector<std::string> ending =
+        form.Application.Terminated() ? startup_boxes : std::vector<std::string>{};
+    report.settings = check_settings(form, ending);
+    if (!ending.empty()) {
+        // Without settings the updater ends at start-up: nothing further to foresee.
+        for (CheckResult* r : report.in_order())
+            if (r != &report.settings) r->fail("not checked: the updater would end at start-up");
+        return report;
+    }
+    report.database = check_database(form);
+    report.client_library = check_client_library(form);
+    report.archive_library = check_archive_library(form);
+    report.packages = check_packages(form);
+    report.program_folder = check_program_folder(form);
+    report.free_space = check_free_space(form, report.packages);
+    report.programs = check_programs_running();
+    return report;
 }
 
 } // namespace kv

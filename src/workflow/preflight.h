@@ -24,6 +24,7 @@ struct CheckDetail {
 // What one package on the server gave.
 struct PackageFinding {
     std::string file, url;
+    bool package = false; // a package, to be extracted; false for the logo, only fetched
     bool fetched = false, extracted = false;
     int64_t bytes = 0;                // downloaded
     int64_t extracted_bytes = 0;      // all items together
@@ -50,6 +51,47 @@ struct CheckResult {
         details.push_back({std::move(key), std::move(values), true});
     }
 };
+
+// What the checks name the files and folders they make (and remove) with,
+// followed by the process id.
+inline constexpr const char* kCheckFilePrefix = "kvcheck-";
+
+// The names the checks report under.
+inline constexpr const char* kCheckSettings = "settings";
+inline constexpr const char* kCheckDatabase = "database";
+inline constexpr const char* kCheckClientLibrary = "client library";
+inline constexpr const char* kCheckArchiveLibrary = "archive library";
+inline constexpr const char* kCheckPackages = "package server";
+inline constexpr const char* kCheckProgramFolder = "program folder";
+inline constexpr const char* kCheckFreeSpace = "free space";
+inline constexpr const char* kCheckPrograms = "programs";
+
+// Every check's result, each under its own name. A new check gets a member
+// here, and its place in the order and its line in run_preflight (preflight.cpp).
+struct PreflightReport {
+    CheckResult settings{kCheckSettings};
+    CheckResult database{kCheckDatabase};
+    CheckResult client_library{kCheckClientLibrary};
+    CheckResult archive_library{kCheckArchiveLibrary};
+    CheckResult packages{kCheckPackages};
+    CheckResult program_folder{kCheckProgramFolder};
+    CheckResult free_space{kCheckFreeSpace};
+    CheckResult programs{kCheckPrograms};
+
+    // The results in the order the update meets what they check.
+    std::vector<const CheckResult*> in_order() const;
+    std::vector<CheckResult*> in_order();
+    // Whether every check passed: the update would go through.
+    bool passed() const;
+};
+
+// Asks every check of `form`, a window that start-up built on a window
+// system that records its boxes: `startup_boxes` are the texts of the boxes
+// start-up showed. When start-up ended the updater (no settings file), the
+// settings check fails with those texts and every other check fails as not
+// checked; a box that does not end the updater (a refused UPDATE_ADRES) is
+// the settings check's to explain.
+PreflightReport run_preflight(TForm1& form, const std::vector<std::string>& startup_boxes);
 
 // Items joined by `separator`, for the reasons the checks give.
 std::string joined(const std::vector<std::string>& items, const char* separator = ", ");

@@ -8,7 +8,6 @@
 #include "archive/seven_zip.h"
 #include "platform/disk.h"
 #include "platform/files.h"
-#include "platform/library_file.h"
 #include "platform/processes.h"
 #include "workflow/packages.h"
 
@@ -22,7 +21,7 @@ int64_t size_of(const std::string& path) {
     os::File file;
     if (!file.open(path, os::FileAccess::Read, os::FileShare::All, os::FileDisposition::OpenExisting))
         return 0;
-    return std::max<int64_t>(file.seek(0, 2), 0);
+    return std::max<int64_t>(file.seek(0, os::SeekOrigin::End), 0);
 }
 
 // Every file below `folder`, as "/"-separated paths relative to it, with
@@ -47,9 +46,8 @@ std::string current_error() {
 class PackageProbe {
 public:
     PackageProbe(TForm1& form, std::string folder) : FForm(form), FFolder(std::move(folder)) {
-        const std::string name = form.Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary)
-                                                                    : form.Config.ArchiveLibrary;
-        const std::string file = os::library_file(name, os::current_directory(), com::kSevenZipSearchDirs);
+        const std::string name = seven_zip_library(form.Config.ArchiveLibrary);
+        const std::string file = seven_zip_library_file(name, os::current_directory());
         try {
             FArchive = CreateInArchive(CLSID_CFormatRar5, file.empty() ? name : file);
         } catch (...) {
@@ -75,6 +73,7 @@ public:
 
     PackageFinding check(const PackagePlan& plan) {
         PackageFinding f = fetch(plan.file, FForm.Settings().UpdateBaseUrl + plan.file);
+        f.package = true;
         if (!f.fetched) return f;
         if (!FArchive) {
             f.error = FArchiveError;
@@ -115,9 +114,9 @@ private:
 } // namespace
 
 CheckResult check_packages(TForm1& form) {
-    CheckResult r{"package server"};
+    CheckResult r{kCheckPackages};
     // The process id alone repeats across process namespaces (and containers).
-    const std::string folder = os::temp_directory() + "\\kvcheck-" +
+    const std::string folder = os::temp_directory() + "\\" + kCheckFilePrefix +
                                std::to_string(os::current_process_id()) + "-" +
                                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     if (!os::create_directory(folder)) {

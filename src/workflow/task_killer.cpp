@@ -46,7 +46,7 @@ int KillProcessByName(std::string_view ExeFileName, const TerminatedEvent& OnTer
         os::wait_process_end(id, static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
     }
     if (terminated) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::this_thread::sleep_for(TerminationPause);
         os::repaint_notification_area();
     }
     return result;

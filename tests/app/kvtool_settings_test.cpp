@@ -1,15 +1,14 @@
 // kvtool settings as a support technician runs it: in a site folder it prints
 // the six settings as start-up reads them; without kvayarlar.ini it prints the
 // start-up notice on standard error and fails.
+#include "support/command.h"
 #include "updater_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace kv::test {
 namespace {
@@ -20,16 +19,12 @@ struct ToolRun {
 };
 
 ToolRun kvtool_settings(const SiteFolder& site) {
-    const std::string out = (site.path() / "out.txt").string(), err = (site.path() / "err.txt").string();
-    const std::string command =
-        "\"" + std::string(KV_BIN_DIR) + "/kvtool\" settings >\"" + out + "\" 2>\"" + err + "\"";
-    int status = std::system(command.c_str());
-    auto slurp = [](const std::string& p) {
-        std::stringstream s;
-        s << std::ifstream(p).rdbuf();
-        return s.str();
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+    const std::string err = (site.path() / "err.txt").string();
+    const CommandRun run =
+        run_command("\"" + std::string(KV_BIN_DIR) + "/kvtool\" settings 2>\"" + err + "\"");
+    std::stringstream text;
+    text << std::ifstream(err).rdbuf();
+    return {run.status, run.out, text.str()};
 }
 
 TEST(KvtoolSettings, PrintsTheSixSettingsOrTheNotice) {

@@ -55,7 +55,7 @@ protected:
         }
         return out;
     }
-    static RefPtr<I7zInArchive> rar5() { return CreateInArchive(CLSID_CFormatRar5, com::kSevenZipLibrary); }
+    static RefPtr<I7zInArchive> rar5() { return CreateInArchive(CLSID_CFormatRar5, kSevenZipLibrary); }
 
     fs::path FRoot;
 };
@@ -377,7 +377,7 @@ struct ProgressLog {
 };
 
 TEST_F(ArchiveTest, ItemQueriesSingleItemsAndProgress) {
-    RefPtr<T7zInArchive> a(new T7zInArchive(com::kSevenZipLibrary));
+    RefPtr<T7zInArchive> a(new T7zInArchive(kSevenZipLibrary));
     a->SetClassId(CLSID_CFormatRar5);
     EXPECT_EQ(a->name(), "7z"); // the library's default format, read through a BSTR
     a->OpenFile(

@@ -1,4 +1,5 @@
 // kvtool extract as scripts see it: one JSON line and the exit status.
+#include "support/command.h"
 #include "support/rar5_writer.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -18,14 +18,9 @@ struct ToolRun {
 };
 
 ToolRun kvtool(const std::string& args) {
-    std::string cmd = std::string(KV_BIN_DIR) + "/kvtool " + args + " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    ToolRun r{"", -1};
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        r.out.append(buf, n);
-    r.status = WEXITSTATUS(pclose(p));
-    return r;
+    const kv::test::CommandRun r =
+        kv::test::run_command(std::string(KV_BIN_DIR) + "/kvtool " + args + " 2>/dev/null");
+    return {r.out, r.status};
 }
 
 } // namespace

@@ -3,11 +3,12 @@
 // error with exit status 1, after the command's name exactly as the error
 // box would word it.
 #include "site_db.h"
+#include "support/command.h"
 
-#include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 using namespace kv::test;
 
@@ -19,21 +20,11 @@ struct Result {
 };
 
 Result kvtool(const std::string& args, const std::string& dir) {
-    std::string err_file = dir + "/stderr.txt";
-    std::string cmd = std::string(KV_BIN_DIR) + "/kvtool " + args + " 2>" + err_file;
-    Result r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int rc = ::pclose(p);
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    FILE* e = std::fopen(err_file.c_str(), "rb");
-    while (e && (n = std::fread(buf, 1, sizeof buf, e)) > 0)
-        r.err.append(buf, n);
-    if (e) std::fclose(e);
-    return r;
+    const std::string err_file = dir + "/stderr.txt";
+    const CommandRun run = run_command(std::string(KV_BIN_DIR) + "/kvtool " + args + " 2>" + err_file);
+    std::stringstream err;
+    err << std::ifstream(err_file, std::ios::binary).rdbuf();
+    return {run.out, err.str(), run.status};
 }
 
 } // namespace

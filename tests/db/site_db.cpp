@@ -2,30 +2,21 @@
 #include "site_db.h"
 
 #include "rtl/exception.h"
+#include "support/command.h"
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace kv::test {
 namespace fs = std::filesystem;
 
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) throw std::runtime_error("cannot run " + command);
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (rc != 0) throw std::runtime_error(command + " failed: " + out);
-    return out;
+    const CommandRun r = run_command(command + " 2>&1");
+    if (r.status != 0) throw std::runtime_error(command + " failed: " + r.out);
+    return r.out;
 }
 
 bool client_library_loaded() {
@@ -69,7 +60,7 @@ SiteDb::SiteDb(const std::string& file_name, const std::string& charset) : FChar
     std::string tmpl = (fs::temp_directory_path() / "kv-db-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     FDir = tmpl;
-    ::chmod(FDir.c_str(), 0777); // the server (user firebird) creates the file here
+    fs::permissions(FDir, fs::perms::all); // the server (user firebird) creates the file here
     FPath = FDir + "/" + file_name;
     Isql("");
     run(isql_command() + " -i " KV_SOURCE_DIR "/tests/fixtures/site-schema.sql localhost:" + FPath);

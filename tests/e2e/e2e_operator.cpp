@@ -4,6 +4,7 @@
 #include "e2e_operator.h"
 
 #include "app/form1.h"
+#include "support/command.h"
 
 #include <array>
 #include <cerrno>
@@ -27,16 +28,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 CommandResult shell(const std::string& command) {
-    CommandResult r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) throw std::runtime_error("cannot run " + command);
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.output.append(buf.data(), n);
-    int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    const CommandRun r = run_command(command);
+    return {r.status, r.out};
 }
 
 std::string quoted(const std::string& text) {

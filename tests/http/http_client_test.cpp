@@ -5,6 +5,7 @@
 #include "http/net_exceptions.h"
 #include "http/net_http.h"
 #include "rtl/stream.h"
+#include "support/command.h"
 #include "support/http_script_server.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace kv {
 namespace {
@@ -335,20 +332,11 @@ TEST(HttpBody, CutInsideChunkKeepsTheChunksReceived) {
     EXPECT_EQ(o.body, "abcde");
 }
 
-// Wine 8 reports a reset that arrives while the reader waits in select() as
-// an orderly end of the stream (recv gives 0 instead of WSAECONNRESET);
-// Windows and Linux report the reset.
-bool under_wine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-#else
-    return false;
-#endif
-}
-
 TEST(HttpBody, ResetMidBodyIsASocketError) {
-    if (under_wine()) GTEST_SKIP() << "Wine reports this reset as an orderly close";
+    // Wine 8 reports a reset that arrives while the reader waits in select()
+    // as an orderly end of the stream (recv gives 0 instead of
+    // WSAECONNRESET); Windows and Linux report the reset.
+    if (test::under_wine()) GTEST_SKIP() << "Wine reports this reset as an orderly close";
     // With a length, and without one: a reset is no orderly close and never ends a body.
     for (const char* head :
          {"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nabc", "HTTP/1.1 200 OK\r\n\r\nabc"}) {

@@ -1,9 +1,15 @@
 // The private nginx for tests (see http_nginx.h).
 #include "http_nginx.h"
 
+#include "fake_programs.h"
+
+#include "platform/processes.h"
 #include "platform/sockets.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -31,12 +37,44 @@ std::string nginx_command(const fs::path& prefix, const std::string& extra) {
            (prefix / "nginx.conf").string() + "'" + extra;
 }
 
+// The folder of the run's peers when the run names one (scripts/test does),
+// else the temporary folder.
+fs::path peers_folder() {
+    if (const char* d = std::getenv("KV_TEST_PEERS"); d && *d) {
+        fs::create_directories(d);
+        return d;
+    }
+    return fs::temp_directory_path();
+}
+
+// The test that starts the server, and its program, for the run's sweep to
+// name the test that left it running.
+std::string starting_test() {
+    std::string who;
+    if (const auto* t = ::testing::UnitTest::GetInstance()->current_test_info())
+        who = std::string(t->test_suite_name()) + "." + t->name();
+    else
+        who = "(outside a test)";
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) who += " in " + exe.filename().string();
+    return who;
+}
+
+uint32_t read_pid(const fs::path& file) {
+    std::ifstream in(file);
+    uint32_t pid = 0;
+    in >> pid;
+    return pid;
+}
+
 } // namespace
 
 NginxServer::NginxServer(const fs::path& root, uint16_t port) {
-    FPrefix = fs::temp_directory_path() /
+    FPrefix = peers_folder() /
               ("kv_nginx_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(FPrefix);
+    std::ofstream(FPrefix / "test") << starting_test() << "\n";
     FPort = port ? port : free_loopback_port();
     std::ofstream conf(FPrefix / "nginx.conf");
     std::string p = FPrefix.string();
@@ -52,14 +90,28 @@ NginxServer::NginxServer(const fs::path& root, uint16_t port) {
     conf.close();
     if (std::system(nginx_command(FPrefix, " 2>>'" + p + "/start.log'").c_str()) != 0)
         throw std::runtime_error("nginx did not start; see " + p + "/start.log");
-    for (int i = 0; i < 200 && !fs::exists(FPrefix / "nginx.pid"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The master writes its pid file once it listens; the command returns
+    // when the daemon has forked.
+    if (!wait_until([&] { return read_pid(FPrefix / "nginx.pid") != 0; }))
+        throw std::runtime_error("nginx wrote no pid file; see " + p + "/error.log");
+    FMasterPid = read_pid(FPrefix / "nginx.pid");
 }
 
+// The master stops its workers before it ends. A stop that reaches the
+// master after its pid file is written but before it waits for signals only
+// sets a flag that it looks at after the next signal: so the stop is sent
+// again while the master is still there. One that does not end keeps its
+// folder, pid file and all, for the sweep at the end of the test run.
 NginxServer::~NginxServer() {
-    std::system(nginx_command(FPrefix, " -s stop 2>/dev/null").c_str());
-    for (int i = 0; i < 200 && fs::exists(FPrefix / "nginx.pid"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool ended = false;
+    for (int i = 0; i < 10 && !ended; ++i) {
+        std::system(nginx_command(FPrefix, " -s stop 2>/dev/null").c_str());
+        ended = os::wait_process_end(FMasterPid, 1000);
+    }
+    if (!ended) {
+        std::fprintf(stderr, "nginx %u did not stop; left in %s\n", FMasterPid, FPrefix.string().c_str());
+        return;
+    }
     std::error_code ec;
     fs::remove_all(FPrefix, ec);
 }

@@ -2,6 +2,11 @@
 // own configuration, logs and temporary files in a folder of its own, and
 // stops when the object goes. Its access log records the connection serial
 // number of every request, so tests can count connections.
+//
+// Its folder holds the master's pid file (nginx.pid) and the name of the test
+// that started it (test). It lies under KV_TEST_PEERS when the run names that
+// folder (scripts/test does, and stops by pid any server still up at its end)
+// and under the temporary folder otherwise. The folder goes with the server.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +36,7 @@ public:
 private:
     std::filesystem::path FPrefix;
     uint16_t FPort = 0;
+    uint32_t FMasterPid = 0;
 };
 
 // A free loopback port at the time of the call.

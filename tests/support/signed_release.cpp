@@ -3,11 +3,7 @@
 
 #include "rar5_writer.h"
 
-#include <cstdio>
 #include <stdexcept>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 namespace kv::test {
 namespace {
@@ -65,29 +61,6 @@ void unlist_package(const fs::path& root, const ReleaseKey& key) {
 }
 
 } // namespace
-
-std::string shell_quoted(const fs::path& p) {
-    std::string quoted(1, '\'');
-    quoted += utf8(p);
-    quoted += '\'';
-    return quoted;
-}
-
-CommandRun run_command(const std::string& command) {
-    CommandRun r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) throw std::runtime_error("cannot run " + command);
-    char buf[4096];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p))
-        r.out.append(buf, n);
-    int status = ::pclose(p);
-#ifdef _WIN32
-    r.status = status;
-#else
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    return r;
-}
 
 ReleaseKey::ReleaseKey() {
     must_run("openssl ecparam -name prime256v1 -genkey -noout -out " + shell_quoted(private_file()));

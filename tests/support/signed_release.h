@@ -4,6 +4,7 @@
 // server serves it); the product package /2027/kuvento.rar is the one spoilt.
 #pragma once
 
+#include "command.h"
 #include "fake_programs.h"
 
 #include <filesystem>
@@ -11,16 +12,6 @@
 #include <vector>
 
 namespace kv::test {
-
-// What a command printed on standard output, and its exit status.
-struct CommandRun {
-    std::string out;
-    int status = -1;
-};
-// Runs a shell command; standard error goes where the test's goes.
-CommandRun run_command(const std::string& command);
-// A path in single quotes, for a shell command.
-std::string shell_quoted(const std::filesystem::path& p);
 
 // An ECDSA P-256 key pair made by openssl in a folder of its own. Raises
 // std::runtime_error when openssl fails.

@@ -254,8 +254,8 @@ int64_t File::write(const void* buf, int64_t count) {
     return done;
 }
 
-int64_t File::seek(int64_t offset, int origin) {
-    int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+int64_t File::seek(int64_t offset, SeekOrigin origin) {
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
     off_t r = ::lseek(FHandle, offset, whence);
     return r < 0 ? -1 : r;
 }

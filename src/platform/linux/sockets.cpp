@@ -178,7 +178,7 @@ SocketHandle socket_open(int ip_version, uint32_t& error) {
 uint32_t socket_connect(SocketHandle s, std::string_view address, uint16_t port, int ip_version) {
     sockaddr_storage addr;
     socklen_t len;
-    if (!make_address(address, port, ip_version, addr, len)) return 10049;
+    if (!make_address(address, port, ip_version, addr, len)) return kSocketAddressInvalid;
     while (::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&addr), len) != 0)
         if (errno != EINTR) return last();
     return 0;
@@ -188,7 +188,7 @@ uint32_t socket_listen(SocketHandle s, std::string_view address, uint16_t port, 
     sockaddr_storage addr;
     socklen_t len;
     int ip_version = address.find(':') != std::string_view::npos ? 6 : 4;
-    if (!make_address(address, port, ip_version, addr, len)) return 10049;
+    if (!make_address(address, port, ip_version, addr, len)) return kSocketAddressInvalid;
     int one = 1;
     setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&addr), len) != 0) return last();
@@ -238,7 +238,7 @@ int64_t socket_recv(SocketHandle s, void* buffer, size_t count, uint32_t& error)
         if (r >= 0) return r;
         if (errno != EINTR) {
             // The sockets are blocking: a receive gives up only when its time limit passed.
-            error = errno == EAGAIN || errno == EWOULDBLOCK ? 10060 : last();
+            error = errno == EAGAIN || errno == EWOULDBLOCK ? kSocketTimedOut : last();
             return -1;
         }
     }

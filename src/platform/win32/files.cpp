@@ -187,10 +187,12 @@ int64_t File::write(const void* buf, int64_t count) {
     return done;
 }
 
-int64_t File::seek(int64_t offset, int origin) {
+int64_t File::seek(int64_t offset, SeekOrigin origin) {
     LARGE_INTEGER d, r;
     d.QuadPart = offset;
-    DWORD how = origin == 0 ? FILE_BEGIN : origin == 1 ? FILE_CURRENT : FILE_END;
+    DWORD how = origin == SeekOrigin::Begin     ? FILE_BEGIN
+                : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                : FILE_END;
     return SetFilePointerEx(FHandle, d, &r, how) ? r.QuadPart : -1;
 }
 
