@@ -11,6 +11,7 @@
 #include "db/db_query.h"
 #include "db/db_transaction.h"
 #include "db/script.h"
+#include "http/net_download.h"
 #include "http/net_http.h"
 #include "platform/window/backend.h"
 #include "release/verification.h"
@@ -40,6 +41,8 @@ struct TForm1Config {
     std::string ArchiveLibrary;
     // PEM text of the release public key; empty: releases are not verified.
     std::string ReleasePublicKey = std::string(release::built_in_public_key());
+    // How a download tries again after a cut or a transient failure.
+    TNetRetryPolicy DownloadRetry;
 };
 
 // The six texts read at start-up and read-only afterwards.
@@ -100,9 +103,12 @@ public:
     // Fetches url into the file dosya through NetHTTP1, moving the progress
     // display. The body is written to dosya + ".part" and replaces dosya only
     // once whole; when the download fails, dosya is left as it was and the
-    // partial file is deleted. Throws the download's error, or EFCreateError
-    // when the partial file cannot be created or put in place.
+    // partial file is deleted. A cut body is resumed and a transient failure
+    // tried again within Config.DownloadRetry. Throws the last try's error,
+    // or EFCreateError when the partial file cannot be created or put in place.
     void DownloadFile(const std::string& url, const std::string& dosya);
+    // Waits ms while the window handles its events.
+    void WaitPumping(int ms);
     void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
     void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
