@@ -120,6 +120,9 @@ public:
     // Both raise release::EReleaseError.
     void FetchRelease();
     void CheckDownload(const std::string& url, const std::string& dosya);
+    // Keeps the running release's number as the highest installed at this
+    // site, once per run of the step, before its first file is put in place.
+    void RecordInstalledRelease();
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
     // The UPDATE_ADRES start-up refused (an empty one is not counted).
@@ -183,6 +186,11 @@ private:
     bool FStepRunning = false;
     // The release whose manifest the running package step verified.
     std::optional<release::Release> FRelease;
+    bool FReleaseRecorded = false;
 };
+
+// The highest release number recorded as installed in the program folder;
+// empty when none is recorded (or the record is unreadable).
+std::string InstalledRelease();
 
 } // namespace kv

@@ -247,7 +247,7 @@ class SignedRelease : public PackageStep, public ::testing::WithParamInterface<S
 TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     const SpoiltRelease& c = GetParam();
     ReleaseKey key;
-    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()));
+    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()), {"2027.1", 0, std::nullopt});
     c.spoil(FPackages->root(), key);
     FReleaseKey = key.public_pem();
     make_site("localhost", false);
