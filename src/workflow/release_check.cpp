@@ -82,7 +82,15 @@ void TForm1::FetchRelease() {
     try {
         release::Release fetched = release::Release::fetch(
             FSettings.UpdateBaseUrl, Config.ReleasePublicKey,
-            [this](const std::string& url, TStream& into) { NetHTTP1.Get(url, &into); });
+            [this](const std::string& url, TStream& into) {
+                // Tried again on a busy server or a cut line, as the packages are.
+                TNetDownload download(NetHTTP1, Config.DownloadRetry);
+                download.OnTry = [&](const TNetDownloadTry& t) {
+                    Log().DownloadTry(url, t.Number, t.Cause, t.Kept, t.WaitMs);
+                };
+                download.Wait = [this](int ms) { WaitPumping(ms); };
+                download.Get(url, into);
+            });
         release::check_goes_forward(fetched.manifest(), installed, now_utc());
         FRelease = std::move(fetched);
     } catch (const release::EReleaseError& e) {
