@@ -219,6 +219,9 @@ void TNetDownload::Get(const std::string& url, TStream& file) {
                 }
                 FInBody = false;
                 if (!error) return finish();
+                // The next try gets a connection of its own: one kept after an
+                // error answer may be closed by the server while we wait.
+                FHttp.Disconnect();
                 if (!IsTransientNetError(error)) {
                     finish();
                     std::rethrow_exception(error);
