@@ -159,7 +159,8 @@ void TNetHTTP::ReadResult() {
     int64_t start = write ? write->Position() : 0;
     TStream* parsed = write; // where the body's text is looked at afterwards
     std::optional<TBoundedBodyStream> bounded;
-    if (write && MaxBodyBytes >= 0) write = &bounded.emplace(*write, MaxBodyBytes);
+    // The bound is the caller's, on a success body; an error body has its own limit.
+    if (write && MaxBodyBytes >= 0 && code >= 200 && code <= 299) write = &bounded.emplace(*write, MaxBodyBytes);
 
     if (chunked) {
         ReadChunked(write);

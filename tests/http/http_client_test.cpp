@@ -406,6 +406,13 @@ TEST(HttpBody, BodyBeyondTheCallersBoundIsRefused) {
             EXPECT_EQ(size, c.kept);
         }
     }
+    // An error answer is not the caller's body: its status is what the caller gets.
+    HttpScriptServer server({test::respond("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 5000\r\n\r\n" + big)});
+    TNetHTTP http;
+    http.MaxBodyBytes = 10;
+    Outcome o = fetch(http, server.url("/a.rar"));
+    EXPECT_EQ(o.cls, "ENetHTTPProtocolException");
+    EXPECT_EQ(o.error_code, 503);
 }
 
 TEST(HttpBody, CutInsideChunkKeepsTheChunksReceived) {
