@@ -53,7 +53,8 @@ std::optional<ContentRange> parse_content_range(std::string_view value) {
     if (v.rfind("bytes ", 0) != 0) return std::nullopt;
     std::string_view r = std::string_view(v).substr(6);
     size_t dash = r.find('-'), slash = r.find('/');
-    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
+    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash)
+        return std::nullopt;
     auto first = decimal(trim(r.substr(0, dash))), last = decimal(trim(r.substr(dash + 1, slash - dash - 1))),
          total = decimal(trim(r.substr(slash + 1)));
     if (!first || !last || !total) return std::nullopt;
@@ -132,13 +133,16 @@ void TNetDownload::AcceptHead(TNetHTTPResponse& r, TStream& file) {
         if (ExpectedSize >= 0) {
             if (length && r.ContentLength != ExpectedSize)
                 throw ENetBodyLengthRefused("Content-Length " + std::to_string(r.ContentLength) +
-                                            " is not the expected " + std::to_string(ExpectedSize) + " bytes.");
+                                            " is not the expected " + std::to_string(ExpectedSize) +
+                                            " bytes.");
             FHttp.MaxBodyBytes = ExpectedSize;
         }
         FTotal = length ? r.ContentLength : -1;
         // If-Range takes a strong validator only, and a date only when there is no ETag.
         const std::string etag = trim(r.RawHeaders.Values("ETag"));
-        FValidator = etag.empty() ? trim(r.RawHeaders.Values("Last-Modified")) : etag.front() == '"' ? etag : "";
+        FValidator = etag.empty()          ? trim(r.RawHeaders.Values("Last-Modified"))
+                     : etag.front() == '"' ? etag
+                                           : "";
         FResumable = FTotal > 0 && !FValidator.empty() && !is_encoded(r);
     }
     FInBody = true;

@@ -23,9 +23,9 @@ namespace kv {
 class TStream;
 
 struct TNetRetryPolicy {
-    int FirstWaitMs = 1000;  // doubled after each try without progress
+    int FirstWaitMs = 1000; // doubled after each try without progress
     int MaxWaitMs = 30000;
-    int JitterMs = 1000;     // a random part up to this is added to each wait
+    int JitterMs = 1000; // a random part up to this is added to each wait
     int RetryAfterMaxMs = 60000;
     int TriesWithoutProgress = 5;
     int64_t TimeWithoutProgressMs = 600000;
@@ -33,11 +33,11 @@ struct TNetRetryPolicy {
 
 // A failed try, as reported to OnTry.
 struct TNetDownloadTry {
-    int Number = 0;            // of the whole download, from 1
-    int WithoutProgress = 0;   // tries in a row that brought the file no further, this one included
-    std::string Cause;         // the error's message
-    int64_t Kept = 0;          // bytes of the file kept for the next try
-    int WaitMs = -1;           // before the next try; -1: given up, the error leaves Get
+    int Number = 0;          // of the whole download, from 1
+    int WithoutProgress = 0; // tries in a row that brought the file no further, this one included
+    std::string Cause;       // the error's message
+    int64_t Kept = 0;        // bytes of the file kept for the next try
+    int WaitMs = -1;         // before the next try; -1: given up, the error leaves Get
 };
 
 // Whether a failure is worth another try: a refused or reset connection, a
@@ -73,9 +73,9 @@ private:
     int64_t FTotal = -1;
     std::string FValidator, FValidatorField;
     bool FResumable = false;
-    int64_t FOffset = 0;     // where the current try writes from
-    bool FInBody = false;    // the current try's success body has begun
-    bool FBegun = false;     // a begin event was passed on
+    int64_t FOffset = 0;  // where the current try writes from
+    bool FInBody = false; // the current try's success body has begun
+    bool FBegun = false;  // a begin event was passed on
 };
 
 } // namespace kv

@@ -117,33 +117,52 @@ TEST(NetDownload, AnythingButAnExactContinuationStartsFromZero) {
     const std::string etag = "ETag: \"aa-c350\"\r\n";
     struct Case {
         const char* what;
-        std::string first_extra;                 // headers of the first, cut answer
-        std::vector<ConnectionScript> then;      // the answers after the cut
-        const char* range;                       // the second request's Range, "" none
+        std::string first_extra;            // headers of the first, cut answer
+        std::vector<ConnectionScript> then; // the answers after the cut
+        const char* range;                  // the second request's Range, "" none
         const char* if_range;
         std::string result;
     } cases[] = {
-        {"server ignores Range", etag, {test::respond(head200(total, etag) + body)}, "bytes=20000-",
-         "\"aa-c350\"", body},
-        {"file changed between tries", etag, {test::respond(head200(total, "ETag: \"bb-c350\"\r\n") + changed)},
-         "bytes=20000-", "\"aa-c350\"", changed},
+        {"server ignores Range",
+         etag,
+         {test::respond(head200(total, etag) + body)},
+         "bytes=20000-",
+         "\"aa-c350\"",
+         body},
+        {"file changed between tries",
+         etag,
+         {test::respond(head200(total, "ETag: \"bb-c350\"\r\n") + changed)},
+         "bytes=20000-",
+         "\"aa-c350\"",
+         changed},
         {"206 at another start",
          etag,
          {test::respond(head206(cut - 100, total, etag) + body.substr(cut - 100)),
           test::respond(head200(total, etag) + body)},
-         "bytes=20000-", "\"aa-c350\"", body},
+         "bytes=20000-",
+         "\"aa-c350\"",
+         body},
         {"206 of another whole",
          etag,
          {test::respond(head206(cut, total + 10, etag) + changed.substr(cut) + "0123456789"),
           test::respond(head200(total, etag) + body)},
-         "bytes=20000-", "\"aa-c350\"", body},
+         "bytes=20000-",
+         "\"aa-c350\"",
+         body},
         {"weak ETag", "ETag: W/\"aa-c350\"\r\n", {test::respond(head200(total, etag) + body)}, "", "", body},
         {"no validator", "", {test::respond(head200(total, "") + body)}, "", "", body},
-        {"Last-Modified only", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n",
-         {test::respond(head206(cut, total, "") + body.substr(cut))}, "bytes=20000-",
-         "Tue, 01 Dec 2026 10:00:00 GMT", body},
-        {"Content-Encoding", etag + "Content-Encoding: gzip\r\n", {test::respond(head200(total, etag) + body)}, "",
-         "", body},
+        {"Last-Modified only",
+         "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n",
+         {test::respond(head206(cut, total, "") + body.substr(cut))},
+         "bytes=20000-",
+         "Tue, 01 Dec 2026 10:00:00 GMT",
+         body},
+        {"Content-Encoding",
+         etag + "Content-Encoding: gzip\r\n",
+         {test::respond(head200(total, etag) + body)},
+         "",
+         "",
+         body},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -184,24 +203,55 @@ TEST(NetDownload, TransientFailuresAreTriedAgainWithinTheBound) {
         std::string error; // "" the file came whole
         size_t requests;
     } cases[] = {
-        {"503 twice, then 200", {status("503 Service Unavailable"), status("503 Service Unavailable"), test::respond(ok)},
-         Fetcher::quick(), {1000, 2000}, "", 3},
-        {"Retry-After", {status("503 Service Unavailable", "Retry-After: 7\r\n"), test::respond(ok)}, Fetcher::quick(),
-         {7000}, "", 2},
-        {"Retry-After beyond a minute", {status("429 Too Many Requests", "Retry-After: 600\r\n"), test::respond(ok)},
-         Fetcher::quick(), {60000}, "", 2},
+        {"503 twice, then 200",
+         {status("503 Service Unavailable"), status("503 Service Unavailable"), test::respond(ok)},
+         Fetcher::quick(),
+         {1000, 2000},
+         "",
+         3},
+        {"Retry-After",
+         {status("503 Service Unavailable", "Retry-After: 7\r\n"), test::respond(ok)},
+         Fetcher::quick(),
+         {7000},
+         "",
+         2},
+        {"Retry-After beyond a minute",
+         {status("429 Too Many Requests", "Retry-After: 600\r\n"), test::respond(ok)},
+         Fetcher::quick(),
+         {60000},
+         "",
+         2},
         {"408, 500, 502, 504",
          {status("408 Request Timeout"), status("500 Internal Server Error"), status("502 Bad Gateway"),
           status("504 Gateway Timeout"), test::respond(ok)},
-         Fetcher::quick(), {1000, 2000, 4000, 8000}, "", 5},
-        {"404 is not retried", {status("404 Not Found")}, Fetcher::quick(), {},
-         "ENetHTTPProtocolException: HTTP/1.1 404 Not Found", 1},
-        {"403 is not retried", {status("403 Forbidden")}, Fetcher::quick(), {},
-         "ENetHTTPProtocolException: HTTP/1.1 403 Forbidden", 1},
-        {"five resets", {reset, reset, reset, reset, reset, test::respond(ok)}, Fetcher::quick(), {1000, 2000, 4000, 8000},
-         "ENetSocketError 10054", 5},
-        {"ten minutes without progress", {status("503 Service Unavailable"), test::respond(ok)}, timed, {},
-         "ENetHTTPProtocolException: HTTP/1.1 503 Service Unavailable", 1},
+         Fetcher::quick(),
+         {1000, 2000, 4000, 8000},
+         "",
+         5},
+        {"404 is not retried",
+         {status("404 Not Found")},
+         Fetcher::quick(),
+         {},
+         "ENetHTTPProtocolException: HTTP/1.1 404 Not Found",
+         1},
+        {"403 is not retried",
+         {status("403 Forbidden")},
+         Fetcher::quick(),
+         {},
+         "ENetHTTPProtocolException: HTTP/1.1 403 Forbidden",
+         1},
+        {"five resets",
+         {reset, reset, reset, reset, reset, test::respond(ok)},
+         Fetcher::quick(),
+         {1000, 2000, 4000, 8000},
+         "ENetSocketError 10054",
+         5},
+        {"ten minutes without progress",
+         {status("503 Service Unavailable"), test::respond(ok)},
+         timed,
+         {},
+         "ENetHTTPProtocolException: HTTP/1.1 503 Service Unavailable",
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -235,7 +285,8 @@ TEST(NetDownload, RefusedConnectionGivesUpAfterFiveTries) {
 // neither it nor a longer body without a length is tried again.
 TEST(NetDownload, ListedSizeBoundsTheFile) {
     const std::string body = pattern(3000);
-    std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nbb8\r\n" + body + "\r\n0\r\n\r\n";
+    std::string chunked =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nbb8\r\n" + body + "\r\n0\r\n\r\n";
     struct Case {
         const char* what;
         std::string response;
@@ -245,13 +296,15 @@ TEST(NetDownload, ListedSizeBoundsTheFile) {
          "ENetBodyLengthRefused: Content-Length 1000 is not the expected 2000 bytes."},
         {"longer Content-Length", head200(3000, "") + body,
          "ENetBodyLengthRefused: Content-Length 3000 is not the expected 2000 bytes."},
-        {"chunked, longer", chunked, "ENetBodyLengthRefused: Response body longer than the expected 2000 bytes."},
+        {"chunked, longer", chunked,
+         "ENetBodyLengthRefused: Response body longer than the expected 2000 bytes."},
         {"until close, longer", "HTTP/1.1 200 OK\r\n\r\n" + body,
          "ENetBodyLengthRefused: Response body longer than the expected 2000 bytes."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HttpScriptServer server({cut_after(c.response), test::respond(head200(2000, "") + body.substr(0, 2000))});
+        HttpScriptServer server(
+            {cut_after(c.response), test::respond(head200(2000, "") + body.substr(0, 2000))});
         Fetcher r;
         r.download.ExpectedSize = 2000;
         EXPECT_EQ(r.get(server.url("/a.rar")), c.error);
