@@ -160,7 +160,8 @@ void TNetHTTP::ReadResult() {
     TStream* parsed = write; // where the body's text is looked at afterwards
     std::optional<TBoundedBodyStream> bounded;
     // The bound is the caller's, on a success body; an error body has its own limit.
-    if (write && MaxBodyBytes >= 0 && code >= 200 && code <= 299) write = &bounded.emplace(*write, MaxBodyBytes);
+    if (write && MaxBodyBytes >= 0 && code >= 200 && code <= 299)
+        write = &bounded.emplace(*write, MaxBodyBytes);
 
     if (chunked) {
         ReadChunked(write);

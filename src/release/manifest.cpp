@@ -30,7 +30,9 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leap(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 bool carriable_path(std::string_view path) {
     if (path.size() < 2 || path.front() != '/') return false;
@@ -126,8 +128,8 @@ std::optional<int64_t> parse_utc_time(std::string_view t) {
         return ec == std::errc() && end == t.data() + at + n && t[at] != '-' && t[at] != '+';
     };
     int64_t y, mo, d, h, mi, s;
-    if (!number(0, 4, y) || !number(5, 2, mo) || !number(8, 2, d) || !number(11, 2, h) || !number(14, 2, mi) ||
-        !number(17, 2, s))
+    if (!number(0, 4, y) || !number(5, 2, mo) || !number(8, 2, d) || !number(11, 2, h) ||
+        !number(14, 2, mi) || !number(17, 2, s))
         return std::nullopt;
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] + (mo == 2 && leap(y)) || h > 23 || mi > 59 || s > 59)
@@ -151,7 +153,8 @@ std::string format_utc_time(int64_t seconds) {
     const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
     char out[64];
     std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(y), m, d,
-                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60));
     return out;
 }
 
@@ -176,7 +179,8 @@ Manifest Manifest::parse(std::string_view text) {
         }
         if (second_form && number == 2) {
             auto value = field(line, "release");
-            if (!value || !valid_release_number(*value)) bad_line(number, "\"release\" ve sürüm numarası beklenirdi");
+            if (!value || !valid_release_number(*value))
+                bad_line(number, "\"release\" ve sürüm numarası beklenirdi");
             info.number = std::string(*value);
             continue;
         }

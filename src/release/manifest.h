@@ -65,8 +65,8 @@ std::string format_utc_time(int64_t seconds);
 
 // What the second form says of its release.
 struct ReleaseInfo {
-    std::string number;          // "2027.3"
-    int64_t signed_at = 0;       // seconds, UTC
+    std::string number;    // "2027.3"
+    int64_t signed_at = 0; // seconds, UTC
     std::optional<int64_t> valid_until;
 };
 
@@ -92,7 +92,8 @@ public:
 
 private:
     std::vector<ManifestEntry> FEntries;
-    std::unordered_map<std::string, size_t> FIndex; // path -> its entry, so a long list is read in linear time
+    std::unordered_map<std::string, size_t>
+        FIndex; // path -> its entry, so a long list is read in linear time
     std::optional<ReleaseInfo> FInfo;
 };
 

@@ -122,7 +122,8 @@ void check_goes_forward(const Manifest& manifest, std::string_view installed, in
         throw EReleaseError("Sunucudaki sürüm " + info->number + ", bu sitede kurulu olan " +
                             std::string(installed) + " sürümünden eski: eski bir sürüm kurulmaz");
     if (info->valid_until && now > *info->valid_until)
-        throw EReleaseError("Sunucudaki sürüm " + info->number + " en geç " + format_utc_time(*info->valid_until) +
+        throw EReleaseError("Sunucudaki sürüm " + info->number + " en geç " +
+                            format_utc_time(*info->valid_until) +
                             " tarihine kadar kurulabilirdi; bu bilgisayarın saatine göre şimdi " +
                             format_utc_time(now) + ": süresi geçmiş bir sürüm kurulmaz");
 }

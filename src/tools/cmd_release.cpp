@@ -38,7 +38,8 @@ struct ReleaseArgs {
 };
 
 int64_t now_utc() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -50,9 +51,10 @@ int sign(const ReleaseArgs& a) {
     release::ReleaseInfo info{a.number, now_utc(), std::nullopt};
     if (!a.valid_until.empty()) {
         info.valid_until = release::parse_utc_time(a.valid_until.size() == 10 ? a.valid_until + "T23:59:59Z"
-                                                                            : a.valid_until);
+                                                                              : a.valid_until);
         if (!info.valid_until) {
-            std::fprintf(stderr, "kvtool release sign: --valid-until %s: give YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ\n",
+            std::fprintf(stderr,
+                         "kvtool release sign: --valid-until %s: give YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ\n",
                          a.valid_until.c_str());
             return 2;
         }
@@ -60,8 +62,9 @@ int sign(const ReleaseArgs& a) {
     release::Manifest manifest = release::sign_folder(a.target, read_whole_file(a.key_file), info);
     print_json({{"release", manifest.info()->number},
                 {"signed", release::format_utc_time(manifest.info()->signed_at)},
-                {"valid_until", manifest.info()->valid_until ? release::format_utc_time(*manifest.info()->valid_until)
-                                                             : std::string()}});
+                {"valid_until", manifest.info()->valid_until
+                                    ? release::format_utc_time(*manifest.info()->valid_until)
+                                    : std::string()}});
     for (const release::ManifestEntry& e : manifest.entries())
         print_entry(e);
     return 0;
@@ -91,9 +94,10 @@ bool goes_forward(const release::Release& release) {
         print_command_error(error.Message());
         return false;
     }
-    print_json({{"release", info->number},
-                {"signed", release::format_utc_time(info->signed_at)},
-                {"valid_until", info->valid_until ? release::format_utc_time(*info->valid_until) : std::string()}});
+    print_json(
+        {{"release", info->number},
+         {"signed", release::format_utc_time(info->signed_at)},
+         {"valid_until", info->valid_until ? release::format_utc_time(*info->valid_until) : std::string()}});
     return true;
 }
 
@@ -153,10 +157,12 @@ Runner cmd_release(CLI::App& command) {
     CLI::App* sign_command =
         command.add_subcommand("sign", "Write FOLDER/2027/release.txt listing every file, and its signature");
     sign_command->add_option("--key", a->key_file, "The vendor's private key (PEM)")->required();
-    sign_command->add_option("--release", a->number, "The release number, e.g. 2027.3; sites refuse a lower one")
+    sign_command
+        ->add_option("--release", a->number, "The release number, e.g. 2027.3; sites refuse a lower one")
         ->required();
-    sign_command->add_option("--valid-until", a->valid_until,
-                             "No site installs the release after this (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
+    sign_command->add_option(
+        "--valid-until", a->valid_until,
+        "No site installs the release after this (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
     sign_command->add_option("FOLDER", a->target, "The release folder")->required();
     CLI::App* verify_command = command.add_subcommand(
         "verify", "Check a release's signature and every file it lists, as the updater would");

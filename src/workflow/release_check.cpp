@@ -23,7 +23,8 @@ std::string installed_release_path() {
 }
 
 int64_t now_utc() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -81,8 +82,7 @@ void TForm1::FetchRelease() {
     const std::string installed = InstalledRelease();
     try {
         release::Release fetched = release::Release::fetch(
-            FSettings.UpdateBaseUrl, Config.ReleasePublicKey,
-            [this](const std::string& url, TStream& into) {
+            FSettings.UpdateBaseUrl, Config.ReleasePublicKey, [this](const std::string& url, TStream& into) {
                 // Tried again on a busy server or a cut line, as the packages are.
                 TNetDownload download(NetHTTP1, Config.DownloadRetry);
                 download.OnTry = [&](const TNetDownloadTry& t) {
@@ -99,13 +99,13 @@ void TForm1::FetchRelease() {
         throw;
     }
     const auto& info = *FRelease->manifest().info();
-    Log().Release(manifest + " verified: release " + info.number + ", signed " +
-                  release::format_utc_time(info.signed_at) +
-                  (info.valid_until ? ", valid until " + release::format_utc_time(*info.valid_until) : "") +
-                  " (installed at this site: " + (installed.empty() ? std::string("none recorded") : installed) +
-                  "); its signature holds; " +
-                  std::to_string(FRelease->manifest().entries().size()) +
-                  " files listed, each download is checked against it");
+    Log().Release(
+        manifest + " verified: release " + info.number + ", signed " +
+        release::format_utc_time(info.signed_at) +
+        (info.valid_until ? ", valid until " + release::format_utc_time(*info.valid_until) : "") +
+        " (installed at this site: " + (installed.empty() ? std::string("none recorded") : installed) +
+        "); its signature holds; " + std::to_string(FRelease->manifest().entries().size()) +
+        " files listed, each download is checked against it");
 }
 
 void TForm1::CheckDownload(const std::string& url, const std::string& dosya) {

@@ -290,9 +290,9 @@ INSTANTIATE_TEST_SUITE_P(Releases, SignedRelease, ::testing::ValuesIn(kSpoiltRel
 // installed, and the record follows it.
 struct Replay {
     const char* name;
-    const char* served;              // the release number signed; "" the first form, without fields
+    const char* served; // the release number signed; "" the first form, without fields
     std::optional<int64_t> valid_until;
-    const char* error;               // "" installed
+    const char* error; // "" installed
     const char* recorded_after;
 };
 class ReleaseReplay : public PackageStep, public ::testing::WithParamInterface<Replay> {};
@@ -336,11 +336,12 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
 INSTANTIATE_TEST_SUITE_P(
     Releases, ReleaseReplay,
     ::testing::Values(
-        Replay{"Older", "2027.3", std::nullopt, "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski",
-               "2027.5"},
+        Replay{"Older", "2027.3", std::nullopt,
+               "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", "2027.5"},
         Replay{"Expired", "2027.6", 1704067199,
                "Sunucudaki sürüm 2027.6 en geç 2023-12-31T23:59:59Z tarihine kadar kurulabilirdi", "2027.5"},
-        Replay{"WithoutFields", "", std::nullopt, "Sürüm listesinde sürüm numarası ve imza zamanı yok", "2027.5"},
+        Replay{"WithoutFields", "", std::nullopt, "Sürüm listesinde sürüm numarası ve imza zamanı yok",
+               "2027.5"},
         Replay{"TheSame", "2027.5", std::nullopt, "", "2027.5"},
         Replay{"Newer", "2027.10", 4102444800, "", "2027.10"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -100,9 +100,11 @@ TEST(DownloadFile, CutBodyIsResumedAndTheBarGoesOn) {
         {{test::read_request(),
           test::send("HTTP/1.1 200 OK\r\nContent-Length: 60000\r\n" + etag + "\r\n" + body.substr(0, 40000)),
           test::close_connection()},
-         {test::read_request(), test::send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy")},
+         {test::read_request(),
+          test::send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy")},
          test::respond("HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\nContent-Range: bytes "
-                       "40000-59999/60000\r\n" + etag + "\r\n" + body.substr(40000))});
+                       "40000-59999/60000\r\n" +
+                       etag + "\r\n" + body.substr(40000))});
     Window w;
     w.app.Log.Open((site.path() / "KVUpdate.log").string(), "test");
     w.form->DownloadFile(server.url("/2027/kuvento.rar"), (site.path() / "update" / "kuvento.rar").string());
@@ -124,7 +126,8 @@ TEST(DownloadFile, CutBodyIsResumedAndTheBarGoesOn) {
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "% 100"), 1);
     EXPECT_EQ(w.form->ProgressPosition(), 60000);
     const std::string log = read_file(site.path() / "KVUpdate.log");
-    EXPECT_NE(log.find("try 1 failed: Connection Closed Gracefully.; 40000 bytes kept"), std::string::npos) << log;
+    EXPECT_NE(log.find("try 1 failed: Connection Closed Gracefully.; 40000 bytes kept"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("try 2 failed: HTTP/1.1 503 Service Unavailable; 40000 bytes kept"), std::string::npos)
         << log;
 }

@@ -375,8 +375,8 @@ TEST(HttpBody, BodyBeyondTheCallersBoundIsRefused) {
         {"longer Content-Length", ok_response(big), 1000,
          "Content-Length 5000 is more than the expected 1000 bytes.", 0},
         {"chunked", chunked_big, 1500, "Response body longer than the expected 1500 bytes.", 1000},
-        {"until close", "HTTP/1.1 200 OK\r\n\r\n" + big, 1000, "Response body longer than the expected 1000 bytes.",
-         -1},
+        {"until close", "HTTP/1.1 200 OK\r\n\r\n" + big, 1000,
+         "Response body longer than the expected 1000 bytes.", -1},
         {"chunked, at the bound", chunked_big, 5000, "", 5000},
         {"Content-Length at the bound", ok_response(big), 5000, "", 5000},
     };
@@ -407,7 +407,8 @@ TEST(HttpBody, BodyBeyondTheCallersBoundIsRefused) {
         }
     }
     // An error answer is not the caller's body: its status is what the caller gets.
-    HttpScriptServer server({test::respond("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 5000\r\n\r\n" + big)});
+    HttpScriptServer server(
+        {test::respond("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 5000\r\n\r\n" + big)});
     TNetHTTP http;
     http.MaxBodyBytes = 10;
     Outcome o = fetch(http, server.url("/a.rar"));

@@ -77,7 +77,9 @@ public:
         ::close(FListen);
         FThread.join();
     }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FPort) + path; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(FPort) + path;
+    }
 
 private:
     void run() {
