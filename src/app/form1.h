@@ -13,6 +13,7 @@
 #include "db/db_query.h"
 #include "db/db_transaction.h"
 #include "db/script.h"
+#include "http/net_download.h"
 #include "http/net_http.h"
 #include "platform/window/backend.h"
 #include "release/verification.h"
@@ -41,6 +42,8 @@ struct TForm1Config {
     std::string ArchiveLibrary;
     // PEM text of the release public key; empty: releases are not verified.
     std::string ReleasePublicKey = std::string(release::built_in_public_key());
+    // How a download tries again after a cut or a transient failure.
+    TNetRetryPolicy DownloadRetry;
 };
 
 class TForm1 : public window::Form {
@@ -85,9 +88,12 @@ public:
     // Fetches url into the file dosya through NetHTTP1, moving the progress
     // display. The body is written to dosya + ".part" and replaces dosya only
     // once whole; when the download fails, dosya is left as it was and the
-    // partial file is deleted. Throws the download's error, or EFCreateError
-    // when the partial file cannot be created or put in place.
+    // partial file is deleted. A cut body is resumed and a transient failure
+    // tried again within Config.DownloadRetry. Throws the last try's error,
+    // or EFCreateError when the partial file cannot be created or put in place.
     void DownloadFile(const std::string& url, const std::string& dosya);
+    // Waits ms while the window handles its events.
+    void WaitPumping(int ms);
     void NetHTTP1WorkBegin(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
     void NetHTTP1Work(TNetComponent* ASender, TWorkMode AWorkMode, int64_t AWorkCount);
     void NetHTTP1WorkEnd(TNetComponent* ASender, TWorkMode AWorkMode);
@@ -99,6 +105,9 @@ public:
     // Both raise release::EReleaseError.
     void FetchRelease();
     void CheckDownload(const std::string& url, const std::string& dosya);
+    // Keeps the running release's number as the highest installed at this
+    // site, once per run of the step, before its first file is put in place.
+    void RecordInstalledRelease();
 
     const SiteSettings& Settings() const noexcept { return FSettings; }
     // The UPDATE_ADRES start-up refused (an empty one is not counted).
@@ -162,6 +171,11 @@ private:
     bool FStepRunning = false;
     // The release whose manifest the running package step verified.
     std::optional<release::Release> FRelease;
+    bool FReleaseRecorded = false;
 };
+
+// The highest release number recorded as installed in the program folder;
+// empty when none is recorded (or the record is unreadable).
+std::string InstalledRelease();
 
 } // namespace kv

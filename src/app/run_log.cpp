@@ -160,6 +160,15 @@ void TRunLog::Download(std::string_view url, const std::string& path, std::excep
                           (error ? "; on disk: " : ", ") + facts_text(file_facts(path)));
 }
 
+void TRunLog::DownloadTry(std::string_view url, int number, std::string_view cause, int64_t kept,
+                          int wait_ms) {
+    if (!FFile.is_open()) return;
+    Event("download try",
+          std::string(url) + ": try " + std::to_string(number) + " failed: " + std::string(cause) + "; " +
+              std::to_string(kept) + " bytes kept; " +
+              (wait_ms < 0 ? std::string("given up") : "next try in " + std::to_string(wait_ms) + " ms"));
+}
+
 void TRunLog::Extraction(const std::string& archive, std::string_view folder, I7zInArchive& reader,
                          std::exception_ptr error) {
     if (!FFile.is_open()) return;

@@ -70,6 +70,9 @@ public:
 
     // A download into `path` ended: with `error` null it arrived whole.
     void Download(std::string_view url, const std::string& path, std::exception_ptr error);
+    // Try `number` of a download failed with `cause`, keeping `kept` bytes
+    // for the next try, which follows after wait_ms (-1: given up).
+    void DownloadTry(std::string_view url, int number, std::string_view cause, int64_t kept, int wait_ms);
     // `archive` was opened and extracted into `folder` (error null), or
     // failed: the items it lists are recorded either way.
     void Extraction(const std::string& archive, std::string_view folder, I7zInArchive& reader,

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace kv {
 namespace {
@@ -67,6 +68,36 @@ int32_t chunk_size(std::string_view line) {
     return static_cast<int32_t>(v);
 }
 
+// Passes a body to the stream under it and refuses, before writing them, the
+// bytes that would take it past its end: a server must not be able to fill
+// the disk with a body longer than the caller allows.
+class TBoundedBodyStream : public TStream {
+public:
+    TBoundedBodyStream(TStream& inner, int64_t max_bytes)
+        : FInner(inner), FEnd(inner.Position() + max_bytes), FMax(max_bytes) {}
+    int64_t Read(void* buffer, int64_t count) override { return FInner.Read(buffer, count); }
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (Position() + count > FEnd) refuse();
+        return FInner.Write(buffer, count);
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FInner.Seek(offset, origin); }
+    int64_t Size() override { return FInner.Size(); }
+    // A memory stream is not sized ahead (see ReadStream); a file is, but
+    // never past the bound.
+    void SetSize(int64_t size) override {
+        if (size > FEnd) refuse();
+        if (!dynamic_cast<TMemoryStream*>(&FInner) || size < FInner.Size()) FInner.SetSize(size);
+    }
+
+private:
+    [[noreturn]] void refuse() const {
+        throw ENetBodyLengthRefused("Response body longer than the expected " + std::to_string(FMax) +
+                                    " bytes.");
+    }
+    TStream& FInner;
+    int64_t FEnd, FMax;
+};
+
 } // namespace
 
 void TNetHTTP::ReadChunked(TStream* target) {
@@ -90,8 +121,7 @@ void TNetHTTP::ReadChunked(TStream* target) {
             int kept = 0;
             int64_t bytes = 0;
             for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) {
-                bytes += static_cast<int64_t>(line.size()) + 2;
-                if (bytes > MaxHeaderBytes) throw ENetMalformedResponse("Response header section too large.");
+                CountHeaderBytes(bytes, line);
                 if (kept++ < MaxHeaderLines) FResponse.RawHeaders.Add(std::move(line));
             }
         },
@@ -127,6 +157,12 @@ void TNetHTTP::ReadResult() {
         head = std::make_unique<TBodyHeadStream>(target, kBodyHeadBytes);
     TStream* write = head ? head.get() : target;
     int64_t start = write ? write->Position() : 0;
+    TStream* parsed = write; // where the body's text is looked at afterwards
+    std::optional<TBoundedBodyStream> bounded;
+    // The bound is the caller's, on a success body; an error body has its own limit.
+    const int code = FResponse.ResponseCode;
+    if (write && MaxBodyBytes >= 0 && code >= 200 && code <= 299)
+        write = &bounded.emplace(*write, MaxBodyBytes);
 
     switch (frame.framing) {
     case BodyFraming::Chunked:
@@ -157,7 +193,7 @@ void TNetHTTP::ReadResult() {
     std::string_view body;
     if (head) {
         body = head->Head();
-    } else if (auto* mem = dynamic_cast<TMemoryStream*>(write)) {
+    } else if (auto* mem = dynamic_cast<TMemoryStream*>(parsed)) {
         std::string_view all = mem->View();
         size_t b = std::min(static_cast<size_t>(start), all.size());
         size_t e = std::min(static_cast<size_t>(mem->Position()), all.size());

@@ -49,7 +49,29 @@ void TNetIOHandlerStack::Open() {
     CloseSocket();
     FOpened = true;
     FReceiveTimeout = 0; // a new socket's receives wait without limit
+    RestartStallSpan();
     ConnectSocket();
+}
+
+void TNetIOHandlerStack::RestartStallSpan() {
+    FSpanStart = std::chrono::steady_clock::now();
+    FSpanBytes = 0;
+    FStalled = false;
+}
+
+// The socket's limit bounds silence; this bounds a trickle with no extra call
+// per receive: a span that brings StallFloorBytes starts the next, and one
+// that lasted ReadTimeout without them is a stall. So a trickle ends between
+// one and two ReadTimeouts after the last span that met the floor.
+bool TNetIOHandlerStack::StalledAfter(int64_t received) {
+    FSpanBytes += received;
+    const auto now = std::chrono::steady_clock::now();
+    if (FSpanBytes >= StallFloorBytes) {
+        FSpanStart = now;
+        FSpanBytes = 0;
+        return false;
+    }
+    return ReadTimeout > 0 && now - FSpanStart >= std::chrono::milliseconds(ReadTimeout);
 }
 
 void TNetIOHandlerStack::ConnectSocket() {
@@ -169,6 +191,11 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
             return -1;
         }
     } else {
+        if (timeout_ms == -1 && FStalled) {
+            FStalled = false;
+            if (ARaiseOnTimeout) throw ENetReadTimeout("Read timed out.");
+            return -1;
+        }
         // The handler's limit (or none) is the socket's: the receive waits and
         // gives up by itself, so the usual receive costs one call.
         const int limit = timeout_ms == UseReadTimeout && ReadTimeout > 0 ? ReadTimeout : 0;
@@ -191,6 +218,7 @@ int64_t TNetIOHandlerStack::ReadFromSource(bool ARaiseExceptionIfDisconnected, i
         return 0;
     }
     FSize += static_cast<size_t>(n);
+    if (StalledAfter(n) && timeout_ms == -1 && n > 0) FStalled = true;
     if (n == 0) FClosedGracefully = true;
     if (FClosedGracefully) CheckForDisconnect(ARaiseExceptionIfDisconnected);
     return n;
@@ -384,6 +412,7 @@ void TNetIOHandlerStack::Write(std::string_view bytes) {
 void TNetIOHandlerStack::WriteDirect(const char* data, size_t count) {
     if (FClosedGracefully) RaiseClosed();
     if (!FOpened || !FSocketAllocated) throw ENetNotConnected("Not Connected");
+    RestartStallSpan(); // the answer's time starts with the request
     size_t sent = 0;
     while (sent < count) {
         uint32_t error = 0;

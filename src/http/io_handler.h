@@ -16,6 +16,7 @@
 #include "http/socket_layer.h"
 #include "platform/sockets.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ public:
     static constexpr size_t RecvBufferSize = 32768;
     static constexpr size_t WorkStep = 32768; // the most bytes one DoWork reports
     static constexpr size_t MaxLineLength = 16384;
+    // The floor under the rate: fewer bytes than this within ReadTimeout is a
+    // stall, as silence is, so that a trickle cannot hold a read for ever.
+    static constexpr int64_t StallFloorBytes = 1024;
 
     // Words for the flags and limits of the calls below.
     static constexpr bool RaiseIfDisconnected = true, QuietIfDisconnected = false;
@@ -48,7 +52,11 @@ public:
     std::string Host;
     uint16_t Port = 0;
     int IPVersion = 4;
-    int ReadTimeout = -1; // ms; -1 or 0: no limit
+    // ms; -1 or 0: no limit. A receive under this limit ends with "Read timed
+    // out." after ReadTimeout of silence, and also once a span of ReadTimeout
+    // since the request was sent (or since StallFloorBytes last arrived) has
+    // brought fewer than StallFloorBytes.
+    int ReadTimeout = -1;
 
     // Resets the handler and connects (resolving the host when it is a name).
     void Open();
@@ -124,6 +132,9 @@ private:
     void Reserve(size_t extra);
     void CloseSocket() noexcept;
     [[noreturn]] void RaiseClosed();
+    // Counts received bytes against the rate floor; true when the span ended short.
+    bool StalledAfter(int64_t received);
+    void RestartStallSpan();
 
     os::SocketHandle FSocket = os::kInvalidSocket;
     std::unique_ptr<char[]> FBuffer;
@@ -134,6 +145,9 @@ private:
     bool FOpened = false;
     bool FClosedGracefully = false;
     bool FReadLnTimedOut = false;
+    std::chrono::steady_clock::time_point FSpanStart;
+    int64_t FSpanBytes = 0;
+    bool FStalled = false; // raised at the next receive, once what arrived has been taken
 };
 
 } // namespace kv

@@ -31,6 +31,12 @@ KV_EXCEPTION(ENetMalformedChunk, ENetException);
 // Content-Length fields, a header section or a run of interim responses
 // beyond the client's bounds.
 KV_EXCEPTION(ENetMalformedResponse, ENetException);
+// A success body the caller bounded (TNetHTTP::MaxBodyBytes, or the size a
+// download must have) that is longer, or announces another length.
+KV_EXCEPTION(ENetBodyLengthRefused, ENetException);
+// A partial (206) answer to a resumed download that does not continue the
+// file where it was cut, or one that was not asked for.
+KV_EXCEPTION(ENetResumeMismatch, ENetException);
 
 // A failure reported by the socket layer; LastError() is the WinSock code.
 class ENetSocketError : public ENetException {

@@ -205,18 +205,23 @@ std::string TNetHTTP::ReadLine() {
     return line;
 }
 
+void TNetHTTP::CountHeaderBytes(int64_t& section_bytes, const std::string& line) {
+    section_bytes += static_cast<int64_t>(line.size()) + 2; // and its line end
+    if (section_bytes > MaxHeaderBytes) throw ENetMalformedResponse("Response header section too large.");
+}
+
 void TNetHTTP::RetrieveHeaders(int AMaxHeaderCount) {
     try {
         // Lines beyond the limit are read and dropped so that the body starts
         // where it should; the bytes of the section are bounded all the same.
         // A close before the empty line that ends the section raises: the
         // response is cut, and what came of it must not pass for complete.
-        int64_t bytes = static_cast<int64_t>(FResponse.ResponseText.size()) + 2;
+        int64_t bytes = 0;
+        CountHeaderBytes(bytes, FResponse.ResponseText);
         for (int count = 0;; ++count) {
             std::string line = ReadLine();
             if (line.empty()) break;
-            bytes += static_cast<int64_t>(line.size()) + 2;
-            if (bytes > MaxHeaderBytes) throw ENetMalformedResponse("Response header section too large.");
+            CountHeaderBytes(bytes, line);
             if (count < AMaxHeaderCount) FResponse.RawHeaders.Add(std::move(line));
         }
         FResponse.ProcessHeaders();
@@ -281,9 +286,16 @@ void TNetHTTP::ProcessResponse(TStream* caller_stream) {
     if (code == 101) return;
     if (code >= 200 && code <= 299) {
         try {
+            if (OnResponseHead) OnResponseHead(FResponse);
+            if (MaxBodyBytes >= 0 && FResponse.HasContentLength() && FResponse.ContentLength > MaxBodyBytes &&
+                ascii_lower(FResponse.TransferEncoding).find("chunked") == std::string::npos)
+                throw ENetBodyLengthRefused("Content-Length " + std::to_string(FResponse.ContentLength) +
+                                            " is more than the expected " + std::to_string(MaxBodyBytes) +
+                                            " bytes.");
             ReadResult();
         } catch (...) {
             // Unread body bytes may remain: the connection cannot serve another request.
+            FIOHandler->InputBufferClear();
             Disconnect();
             throw;
         }

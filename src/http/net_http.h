@@ -15,6 +15,7 @@
 #include "http/uri.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,20 @@ public:
     // (1xx) responses before the final one.
     static constexpr int64_t MaxHeaderBytes = 1048576;
     static constexpr int MaxInterimResponses = 20;
+    // Adds the bytes of one header or trailer line to a section's count;
+    // raises ENetMalformedResponse once the section passes MaxHeaderBytes.
+    static void CountHeaderBytes(int64_t& section_bytes, const std::string& line);
+
+    // Called once the head of a success (2xx) response has been read, before
+    // its body: the caller may look at the head and prepare its stream, or
+    // raise to refuse the body (the connection is then closed).
+    std::function<void(TNetHTTPResponse&)> OnResponseHead;
+    // 0 or more: the most bytes a success body may carry (set before Get or
+    // from OnResponseHead). A Content-Length beyond it is refused before the
+    // body is read, and a body without one (chunked, or until the close) is
+    // cut off with ENetBodyLengthRefused as soon as it would pass it, so the
+    // caller's stream never receives more. -1: no bound.
+    int64_t MaxBodyBytes = -1;
 
     TNetCookieManager* CookieManager() noexcept { return FCookieManager.get(); }
     // The connection handler; created at the first connect when none is set.

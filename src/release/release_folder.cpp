@@ -65,10 +65,11 @@ Manifest describe_folder(const std::string& folder) {
     return manifest;
 }
 
-Manifest sign_folder(const std::string& folder, std::string_view private_key_pem) {
+Manifest sign_folder(const std::string& folder, std::string_view private_key_pem, const ReleaseInfo& info) {
     if (!os::can_sign_ecdsa_p256())
         throw EReleaseError("Bu yapı sürüm imzalayamaz: sürümü Linux'taki kvtool ile imzalayın");
     Manifest manifest = describe_folder(folder);
+    manifest.set_info(info);
     std::string text = manifest.text();
     auto signature = os::sign_ecdsa_p256(private_key_pem, text);
     if (!signature)

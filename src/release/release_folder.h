@@ -17,10 +17,11 @@ namespace kv::release {
 // cannot carry and the runtime's file errors for a file that cannot be read.
 Manifest describe_folder(const std::string& folder);
 
-// Writes the manifest of the folder and its signature with the private key
-// (PEM). Raises EReleaseError when the key is unusable or this build cannot
-// sign. Returns the manifest written.
-Manifest sign_folder(const std::string& folder, std::string_view private_key_pem);
+// Writes the manifest of the folder, saying which release it is, and its
+// signature with the private key (PEM). Raises EReleaseError when the key is
+// unusable, the release number is not valid or this build cannot sign.
+// Returns the manifest written.
+Manifest sign_folder(const std::string& folder, std::string_view private_key_pem, const ReleaseInfo& info);
 
 // The folder's manifest, its signature checked with the public key (PEM).
 Release read_folder_release(const std::string& folder, std::string_view public_key_pem);

@@ -112,6 +112,22 @@ void Release::check_digest(std::string_view path, const ManifestEntry& e, const 
                             to_hex(digest) + ", beklenen " + to_hex(e.sha256));
 }
 
+void check_goes_forward(const Manifest& manifest, std::string_view installed, int64_t now) {
+    const auto& info = manifest.info();
+    if (!info)
+        throw EReleaseError("Sürüm listesinde sürüm numarası ve imza zamanı yok: bu program yalnızca "
+                            "numaralı sürümleri kurar");
+    if (!installed.empty() && valid_release_number(installed) &&
+        compare_release_numbers(info->number, installed) < 0)
+        throw EReleaseError("Sunucudaki sürüm " + info->number + ", bu sitede kurulu olan " +
+                            std::string(installed) + " sürümünden eski: eski bir sürüm kurulmaz");
+    if (info->valid_until && now > *info->valid_until)
+        throw EReleaseError("Sunucudaki sürüm " + info->number + " en geç " +
+                            format_utc_time(*info->valid_until) +
+                            " tarihine kadar kurulabilirdi; bu bilgisayarın saatine göre şimdi " +
+                            format_utc_time(now) + ": süresi geçmiş bir sürüm kurulmaz");
+}
+
 std::string server_path(std::string_view url) {
     auto scheme = url.find("://");
     std::string_view rest = scheme == std::string_view::npos ? url : url.substr(scheme + 3);

@@ -48,6 +48,17 @@ private:
     Manifest FManifest;
 };
 
+// Where a site keeps the highest release number it has installed, in its
+// program folder: one line, the number.
+inline constexpr const char* kInstalledReleaseFile = "KVUpdate.release";
+
+// Whether a verified release may be installed at a site: it must say which
+// release it is; that number may not be below `installed` (the highest the
+// site has installed, empty when none is known); and `now` (seconds, UTC, by
+// the site's clock) may not be past its "valid until". Raises EReleaseError
+// naming the numbers and times.
+void check_goes_forward(const Manifest& manifest, std::string_view installed, int64_t now);
+
 // The server path of an http URL ("http://host:port/2027/a.rar" gives
 // "/2027/a.rar"), as the manifest lists it.
 std::string server_path(std::string_view url);

@@ -1,6 +1,9 @@
 // kvtool get: downloads URLs into files through one TNetHTTP, each as the
-// updater's download does it (a new file, the body written as it arrives),
-// printing one JSON line per request and, with --events, per work event.
+// updater's download does it (a new file, the body written as it arrives, a
+// cut body resumed and a transient failure tried again within the same
+// bounds), printing one JSON line per request, one per failed try and, with
+// --events, one per work event, so that a technician can try a site's line.
+#include "http/net_download.h"
 #include "http/net_http.h"
 #include "rtl/in_any_case.h"
 #include "rtl/stream.h"
@@ -24,7 +27,15 @@ int run_get(bool events, const std::vector<std::string>& pairs) {
     try {
         for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
             TFileStream file(pairs[i + 1], fmCreate);
-            http.Get(pairs[i], &file);
+            TNetDownload download(http);
+            download.OnTry = [](const TNetDownloadTry& t) {
+                print_json({{"try", t.Number},
+                            {"error", t.Cause},
+                            {"kept", t.Kept},
+                            {"without_progress", t.WithoutProgress},
+                            {"wait_ms", t.WaitMs}});
+            };
+            download.Get(pairs[i], file);
             print_json(
                 {{"status", http.ResponseCode()}, {"text", http.ResponseText()}, {"bytes", file.Size()}});
         }

@@ -1,9 +1,12 @@
 // kvtool release: the vendor's side of signed releases, and a check of a
 // release as the updater would make it.
 //
-//   release sign --key PRIVATE.pem FOLDER
-//     writes FOLDER/2027/release.txt, listing every file of the folder, and
-//     its signature FOLDER/2027/release.sig; one JSON line per file listed.
+//   release sign --key PRIVATE.pem --release NUMBER [--valid-until TIME] FOLDER
+//     writes FOLDER/2027/release.txt, listing every file of the folder with
+//     the release number (2027.3), the signing time (now) and, when given,
+//     the time after which no site installs it ("YYYY-MM-DD", the end of
+//     that day UTC, or "YYYY-MM-DDTHH:MM:SSZ"); and its signature
+//     FOLDER/2027/release.sig. One JSON line for the release, one per file.
 //   release verify [--key PUBLIC.pem] FOLDER|URL
 //     checks the signature, then every listed file (read from the folder, or
 //     fetched from the package server at URL, "http://host[:port]") against
@@ -16,6 +19,7 @@
 #include "tools/command.h"
 #include "tools/json.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace kv::tool {
@@ -29,14 +33,38 @@ const char* const kFetchedByTheUpdater[] = {"/logo1024.png",    "/2027/kuvento.r
 struct ReleaseArgs {
     std::string key_file;
     std::string target;
+    std::string number;
+    std::string valid_until;
 };
+
+int64_t now_utc() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 void print_entry(const release::ManifestEntry& e) {
     print_json({{"path", e.path}, {"size", e.size}, {"sha256", release::to_hex(e.sha256)}});
 }
 
 int sign(const ReleaseArgs& a) {
-    release::Manifest manifest = release::sign_folder(a.target, read_whole_file(a.key_file));
+    release::ReleaseInfo info{a.number, now_utc(), std::nullopt};
+    if (!a.valid_until.empty()) {
+        info.valid_until = release::parse_utc_time(a.valid_until.size() == 10 ? a.valid_until + "T23:59:59Z"
+                                                                              : a.valid_until);
+        if (!info.valid_until) {
+            std::fprintf(stderr,
+                         "kvtool release sign: --valid-until %s: give YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ\n",
+                         a.valid_until.c_str());
+            return 2;
+        }
+    }
+    release::Manifest manifest = release::sign_folder(a.target, read_whole_file(a.key_file), info);
+    print_json({{"release", manifest.info()->number},
+                {"signed", release::format_utc_time(manifest.info()->signed_at)},
+                {"valid_until", manifest.info()->valid_until
+                                    ? release::format_utc_time(*manifest.info()->valid_until)
+                                    : std::string()}});
     for (const release::ManifestEntry& e : manifest.entries())
         print_entry(e);
     return 0;
@@ -55,9 +83,27 @@ bool checked(const release::ManifestEntry& e, const std::function<void()>& check
     return true;
 }
 
+// Which release it is, and whether a site would take it now (by this clock,
+// whatever it has installed).
+bool goes_forward(const release::Release& release) {
+    const auto& info = release.manifest().info();
+    try {
+        release::check_goes_forward(release.manifest(), "", now_utc());
+    } catch (const release::EReleaseError& error) {
+        print_json({{"release", info ? info->number : std::string()}, {"error", error.Message()}});
+        print_command_error(error.Message());
+        return false;
+    }
+    print_json(
+        {{"release", info->number},
+         {"signed", release::format_utc_time(info->signed_at)},
+         {"valid_until", info->valid_until ? release::format_utc_time(*info->valid_until) : std::string()}});
+    return true;
+}
+
 bool verify_folder(const std::string& folder, std::string_view key) {
     release::Release release = release::read_folder_release(folder, key);
-    bool holds = true;
+    bool holds = goes_forward(release);
     for (const release::ManifestEntry& e : release.manifest().entries())
         holds &= checked(e, [&] {
             release::FileDigest d = release::digest_file(release::file_in_folder(folder, e.path));
@@ -76,7 +122,7 @@ bool verify_server(std::string root, std::string_view key) {
     TNetHTTP http;
     auto fetch = [&](const std::string& url, TStream& into) { http.Get(url, &into); };
     release::Release release = release::Release::fetch(root + release::kReleaseFolder, key, fetch);
-    bool holds = true;
+    bool holds = goes_forward(release);
     for (const release::ManifestEntry& e : release.manifest().entries())
         holds &= checked(e, [&] {
             release::DigestStream body;
@@ -111,6 +157,12 @@ Runner cmd_release(CLI::App& command) {
     CLI::App* sign_command =
         command.add_subcommand("sign", "Write FOLDER/2027/release.txt listing every file, and its signature");
     sign_command->add_option("--key", a->key_file, "The vendor's private key (PEM)")->required();
+    sign_command
+        ->add_option("--release", a->number, "The release number, e.g. 2027.3; sites refuse a lower one")
+        ->required();
+    sign_command->add_option(
+        "--valid-until", a->valid_until,
+        "No site installs the release after this (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)");
     sign_command->add_option("FOLDER", a->target, "The release folder")->required();
     CLI::App* verify_command = command.add_subcommand(
         "verify", "Check a release's signature and every file it lists, as the updater would");

@@ -41,6 +41,7 @@ void TForm1::Button5Click(TObject*) {
     // Copy results are not looked at: a missing source or a busy target is
     // passed over, in the window; the run log keeps why.
     auto put_in_place = [&](const std::string& folder, const char* name) {
+        RecordInstalledRelease();
         const std::string target = work + "\\" + name;
         const FileFacts before = file_facts(target);
         const bool copied = os::copy_file(folder + "\\" + name, target);

@@ -127,6 +127,9 @@ CheckResult check_packages(TForm1& form) {
     // A build without a release key installs whatever the server hands out.
     r.add("releases", form.Config.ReleasePublicKey.empty() ? "not verified: this build carries no release key"
                                                            : "verified against the signed release manifest");
+    // Releases only go forward from the highest one installed here.
+    const std::string installed = InstalledRelease();
+    r.add("installed release", installed.empty() ? "none recorded" : installed);
     {
         PackageProbe probe(form, folder);
         r.packages.push_back(

@@ -2,9 +2,74 @@
 // signature checked before the update folder is reset, and each download is
 // checked against its line before it is opened, extracted or left in place.
 // A window without a release key checks nothing, as before signed releases.
+//
+// Releases only go forward: the highest release number installed at the site
+// is kept in the program folder (release::kInstalledReleaseFile), written as
+// the first file of a release is put in place, and a release with a lower
+// number, or past its "valid until" by the site's clock, is refused.
 #include "app/form1.h"
+#include "platform/files.h"
+#include "rtl/stream.h"
+#include "rtl/text.h"
+
+#include <algorithm>
+#include <chrono>
 
 namespace kv {
+namespace {
+
+std::string installed_release_path() {
+    return os::current_directory() + "\\" + release::kInstalledReleaseFile;
+}
+
+int64_t now_utc() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+std::string InstalledRelease() {
+    const std::string path = installed_release_path();
+    if (!os::file_exists(path)) return {};
+    std::string text;
+    try {
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        text.resize(static_cast<size_t>(std::min<int64_t>(file.Size(), 256)));
+        file.ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+    } catch (const Exception&) {
+        return {};
+    }
+    text = trim(text.substr(0, text.find('\n')));
+    return release::valid_release_number(text) ? text : std::string();
+}
+
+void TForm1::RecordInstalledRelease() {
+    if (!FRelease || FReleaseRecorded) return;
+    FReleaseRecorded = true;
+    const std::string number = FRelease->manifest().info()->number;
+    const std::string before = InstalledRelease();
+    if (!before.empty() && release::compare_release_numbers(number, before) <= 0) return;
+    const std::string path = installed_release_path(), partial = path + ".part";
+    bool written = false;
+    try {
+        TFileStream file(partial, fmCreate);
+        const std::string line = number + "\n";
+        file.WriteBuffer(line.data(), static_cast<int64_t>(line.size()));
+        written = true;
+    } catch (const Exception&) {
+        // reported below with the system's reason
+    }
+    if (written && os::replace_file(partial, path)) {
+        Log().Release("release " + number + " recorded as installed at this site (it was " +
+                      (before.empty() ? std::string("none") : before) + ")");
+    } else {
+        os::delete_file(partial);
+        Log().Release("release " + number + " could not be recorded in " + path + ": " +
+                      os::system_error_text(os::last_error()));
+    }
+}
 
 void TForm1::FetchRelease() {
     FRelease.reset();
@@ -13,17 +78,34 @@ void TForm1::FetchRelease() {
         return;
     }
     const std::string manifest = FSettings.UpdateBaseUrl + release::kManifestName;
+    FReleaseRecorded = false;
+    const std::string installed = InstalledRelease();
     try {
-        FRelease = release::Release::fetch(
-            FSettings.UpdateBaseUrl, Config.ReleasePublicKey,
-            [this](const std::string& url, TStream& into) { NetHTTP1.Get(url, &into); });
+        release::Release fetched = release::Release::fetch(
+            FSettings.UpdateBaseUrl, Config.ReleasePublicKey, [this](const std::string& url, TStream& into) {
+                // Tried again on a busy server or a cut line, as the packages are.
+                TNetDownload download(NetHTTP1, Config.DownloadRetry);
+                download.OnTry = [&](const TNetDownloadTry& t) {
+                    Log().DownloadTry(url, t.Number, t.Cause, t.Kept, t.WaitMs);
+                };
+                download.Wait = [this](int ms) { WaitPumping(ms); };
+                download.Get(url, into);
+            });
+        release::check_goes_forward(fetched.manifest(), installed, now_utc());
+        FRelease = std::move(fetched);
     } catch (const release::EReleaseError& e) {
-        Log().Release(manifest + " refused: " + e.Message());
+        Log().Release(manifest + " refused: " + e.Message() + " (installed at this site: " +
+                      (installed.empty() ? std::string("none recorded") : installed) + ")");
         throw;
     }
-    Log().Release(manifest + " verified: its signature holds; " +
-                  std::to_string(FRelease->manifest().entries().size()) +
-                  " files listed, each download is checked against it");
+    const auto& info = *FRelease->manifest().info();
+    Log().Release(
+        manifest + " verified: release " + info.number + ", signed " +
+        release::format_utc_time(info.signed_at) +
+        (info.valid_until ? ", valid until " + release::format_utc_time(*info.valid_until) : "") +
+        " (installed at this site: " + (installed.empty() ? std::string("none recorded") : installed) +
+        "); its signature holds; " + std::to_string(FRelease->manifest().entries().size()) +
+        " files listed, each download is checked against it");
 }
 
 void TForm1::CheckDownload(const std::string& url, const std::string& dosya) {

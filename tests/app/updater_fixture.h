@@ -55,6 +55,10 @@ private:
 inline TForm1Config test_config() {
     TForm1Config config;
     config.PackageHost = "127.0.0.1:9";
+    // The same tries, with waits short enough for a test.
+    config.DownloadRetry.FirstWaitMs = 5;
+    config.DownloadRetry.MaxWaitMs = 20;
+    config.DownloadRetry.JitterMs = 0;
     return config;
 }
 

@@ -247,7 +247,7 @@ class SignedRelease : public PackageStep, public ::testing::WithParamInterface<S
 TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     const SpoiltRelease& c = GetParam();
     ReleaseKey key;
-    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()));
+    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()), {"2027.1", 0, std::nullopt});
     c.spoil(FPackages->root(), key);
     FReleaseKey = key.public_pem();
     make_site("localhost", false);
@@ -282,6 +282,69 @@ TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
 
 INSTANTIATE_TEST_SUITE_P(Releases, SignedRelease, ::testing::ValuesIn(kSpoiltReleases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Releases only go forward. A site that has installed 2027.5 (as the record
+// beside the program says) is served a correctly signed older release, an
+// expired one, or one without the fields: each is refused before anything
+// is touched, with the numbers in the error and the run log. A newer one is
+// installed, and the record follows it.
+struct Replay {
+    const char* name;
+    const char* served; // the release number signed; "" the first form, without fields
+    std::optional<int64_t> valid_until;
+    const char* error; // "" installed
+    const char* recorded_after;
+};
+class ReleaseReplay : public PackageStep, public ::testing::WithParamInterface<Replay> {};
+
+TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
+    const Replay& c = GetParam();
+    ReleaseKey key;
+    const std::string root = utf8(FPackages->root());
+    if (*c.served) {
+        release::sign_folder(root, read_file(key.private_file()), {c.served, 1700000000, c.valid_until});
+    } else {
+        write_file(utf8(manifest_file(FPackages->root())), release::describe_folder(root).text());
+        key.openssl_sign(manifest_file(FPackages->root()), signature_file(FPackages->root()));
+    }
+    FReleaseKey = key.public_pem();
+    make_site("localhost", false);
+    FSite.write(release::kInstalledReleaseFile, "2027.5\n");
+    FApp.Log.Open(utf8(FSite.path() / "KVUpdate.log"), "test");
+    run_step();
+    FApp.Log.Close();
+    const std::string log = site_file("KVUpdate.log");
+    EXPECT_EQ(site_file(release::kInstalledReleaseFile), std::string(c.recorded_after) + "\n");
+    if (!*c.error) {
+        EXPECT_EQ(box_texts(), std::vector<std::string>{});
+        EXPECT_TRUE(updated("kuvento.exe"));
+        EXPECT_NE(log.find("verified: release " + std::string(c.served)), std::string::npos) << log;
+        return;
+    }
+    ASSERT_EQ(FBackend.boxes.size(), 1u);
+    EXPECT_NE(FBackend.boxes[0].text.find(c.error), std::string::npos) << FBackend.boxes[0].text;
+    EXPECT_NE(log.find("refused: "), std::string::npos) << log;
+    EXPECT_NE(log.find(c.error), std::string::npos) << log;
+    EXPECT_NE(log.find("installed at this site: 2027.5"), std::string::npos) << log;
+    EXPECT_FALSE(updated("kuvento.exe"));
+    EXPECT_TRUE(first_still_running("kuvento.exe"));
+    EXPECT_FALSE(fs::exists(FSite.path() / "logo1024.png"));
+    EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.rar"));
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Releases, ReleaseReplay,
+    ::testing::Values(
+        Replay{"Older", "2027.3", std::nullopt,
+               "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", "2027.5"},
+        Replay{"Expired", "2027.6", 1704067199,
+               "Sunucudaki sürüm 2027.6 en geç 2023-12-31T23:59:59Z tarihine kadar kurulabilirdi", "2027.5"},
+        Replay{"WithoutFields", "", std::nullopt, "Sürüm listesinde sürüm numarası ve imza zamanı yok",
+               "2027.5"},
+        Replay{"TheSame", "2027.5", std::nullopt, "", "2027.5"},
+        Replay{"Newer", "2027.10", 4102444800, "", "2027.10"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kv::test

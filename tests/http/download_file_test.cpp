@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -87,6 +88,48 @@ TEST(DownloadFile, WithoutALengthTheBarStaysAtZero) {
     EXPECT_EQ(w.backend.label27, (std::vector<std::string>{"% 0", "% 100"}));
     EXPECT_EQ(w.form->ProgressBar.Max(), 0);
     EXPECT_EQ(w.form->ProgressPosition(), 0);
+}
+
+// A cut body is resumed: the text says that it tries again, the bar goes on
+// from the cut and never back, and the run log records the try.
+TEST(DownloadFile, CutBodyIsResumedAndTheBarGoesOn) {
+    test::SiteFolder site;
+    const std::string body(60000, 'k');
+    const std::string etag = "ETag: \"1-ea60\"\r\n";
+    test::HttpScriptServer server(
+        {{test::read_request(),
+          test::send("HTTP/1.1 200 OK\r\nContent-Length: 60000\r\n" + etag + "\r\n" + body.substr(0, 40000)),
+          test::close_connection()},
+         {test::read_request(),
+          test::send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy")},
+         test::respond("HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\nContent-Range: bytes "
+                       "40000-59999/60000\r\n" +
+                       etag + "\r\n" + body.substr(40000))});
+    Window w;
+    w.app.Log.Open((site.path() / "KVUpdate.log").string(), "test");
+    w.form->DownloadFile(server.url("/2027/kuvento.rar"), (site.path() / "update" / "kuvento.rar").string());
+    w.app.Log.Close();
+
+    EXPECT_EQ(read_file(site.path() / "update" / "kuvento.rar"), body);
+    const auto& texts = w.backend.label27;
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "% 40000 — yeniden deneniyor (1/5)"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "% 40000 — yeniden deneniyor (2/5)"), texts.end());
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "% 0"), 1);
+    int64_t previous = 0;
+    for (const std::string& t : texts) {
+        if (t == "% 100") continue; // the end's text, not a position
+        int64_t n = std::stoll(t.substr(2));
+        EXPECT_GE(n, previous) << t;
+        previous = n;
+    }
+    EXPECT_EQ(texts.back(), "% 100");
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "% 100"), 1);
+    EXPECT_EQ(w.form->ProgressPosition(), 60000);
+    const std::string log = read_file(site.path() / "KVUpdate.log");
+    EXPECT_NE(log.find("try 1 failed: Connection Closed Gracefully.; 40000 bytes kept"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("try 2 failed: HTTP/1.1 503 Service Unavailable; 40000 bytes kept"), std::string::npos)
+        << log;
 }
 
 TEST(DownloadFile, MissingFolderIsACreateErrorAndNoRequest) {

@@ -276,6 +276,37 @@ TEST(HttpResponse, StalledServerTimesOut) {
     }
 }
 
+// Fewer than 1 KiB within the time limit is a stall, as silence is: a byte
+// now and then does not hold the read, while a slow line that brings more
+// than that within each span goes through. Times are a tenth of the limit
+// apart, so the outcome does not hang on the machine's pace.
+TEST(HttpResponse, TrickleIsAStallButASlowLineIsNot) {
+    ConnectionScript trickle{read_request(), send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")};
+    for (int i = 0; i < 100; ++i) {
+        trickle.push_back(send("x"));
+        trickle.push_back(pause(50));
+    }
+    const std::string slow_body(12 * 1100, 's');
+    ConnectionScript slow{read_request(), send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                               std::to_string(slow_body.size()) + "\r\n\r\n")};
+    for (size_t at = 0; at < slow_body.size(); at += 1100) {
+        slow.push_back(pause(100));
+        slow.push_back(send(slow_body.substr(at, 1100)));
+    }
+    HttpScriptServer trickling({trickle}), slow_server({slow});
+    TNetHTTP http;
+    http.ReadTimeout = 1000;
+    TMemoryStream body;
+    Outcome o = fetch(http, trickling.url("/trickle"), &body);
+    EXPECT_EQ(o.cls, "ENetReadTimeout");
+    EXPECT_EQ(o.message, "Read timed out.");
+    EXPECT_LT(body.Size(), 1024);
+    EXPECT_FALSE(http.Connected());
+    Outcome s = fetch(http, slow_server.url("/slow"));
+    EXPECT_TRUE(s.ok) << s.message;
+    EXPECT_EQ(s.body, slow_body);
+}
+
 // The connection's time limit (the component's, copied at connect) may be
 // changed between requests on a kept connection: a limit lifted lets a slow
 // answer through, and one set again applies.
@@ -320,6 +351,66 @@ TEST(HttpBody, CutBeforeLengthIsAnErrorAndTheFileKeepsWhatArrived) {
     EXPECT_EQ(o.message, "Connection Closed Gracefully.");
     EXPECT_EQ(read_file(name), "hello"); // the pre-set size is cut back
     EXPECT_FALSE(http.Connected());
+}
+
+// A caller's bound on the body: a longer Content-Length is refused before a
+// byte of the body is read, and a body without one is cut off as it would
+// pass the bound; the file never holds more than the bound.
+TEST(HttpBody, BodyBeyondTheCallersBoundIsRefused) {
+    const std::string big(5000, 'b');
+    std::string chunked_big = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 5; ++i)
+        chunked_big += "3e8\r\n" + std::string(1000, 'c') + "\r\n";
+    chunked_big += "0\r\n\r\n";
+    struct Case {
+        const char* what;
+        std::string response;
+        int64_t bound;
+        const char* error; // empty: taken
+        int64_t kept;
+    } cases[] = {
+        {"longer Content-Length", ok_response(big), 1000,
+         "Content-Length 5000 is more than the expected 1000 bytes.", 0},
+        {"chunked", chunked_big, 1500, "Response body longer than the expected 1500 bytes.", 1000},
+        {"until close", "HTTP/1.1 200 OK\r\n\r\n" + big, 1000,
+         "Response body longer than the expected 1000 bytes.", -1},
+        {"chunked, at the bound", chunked_big, 5000, "", 5000},
+        {"Content-Length at the bound", ok_response(big), 5000, "", 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        HttpScriptServer server({{read_request(), send(c.response), close_connection()}});
+        TNetHTTP http;
+        http.MaxBodyBytes = c.bound;
+        int64_t most = 0;
+        Outcome o;
+        {
+            TFileStream file(dir.file("a.rar"), fmCreate);
+            http.OnWork = [&](TNetComponent*, TWorkMode, int64_t) { most = std::max(most, file.Size()); };
+            o = fetch(http, server.url("/a.rar"), &file);
+        }
+        EXPECT_EQ(o.ok, !*c.error) << o.message;
+        if (*c.error) {
+            EXPECT_EQ(o.cls, "ENetBodyLengthRefused");
+            EXPECT_EQ(o.message, c.error);
+            EXPECT_FALSE(http.Connected());
+        }
+        EXPECT_LE(most, c.bound);
+        const int64_t size = static_cast<int64_t>(read_file(dir.file("a.rar")).size());
+        EXPECT_LE(size, c.bound);
+        if (c.kept >= 0) {
+            EXPECT_EQ(size, c.kept);
+        }
+    }
+    // An error answer is not the caller's body: its status is what the caller gets.
+    HttpScriptServer server(
+        {test::respond("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 5000\r\n\r\n" + big)});
+    TNetHTTP http;
+    http.MaxBodyBytes = 10;
+    Outcome o = fetch(http, server.url("/a.rar"));
+    EXPECT_EQ(o.cls, "ENetHTTPProtocolException");
+    EXPECT_EQ(o.error_code, 503);
 }
 
 TEST(HttpBody, CutInsideChunkKeepsTheChunksReceived) {

@@ -29,12 +29,16 @@ TEST(KvtoolRelease, SignListsEveryFileAndOpensslChecksTheSignature) {
     ReleaseKey key;
     ScratchDir dir("kvtool-sign");
     write_release(dir.path());
-    CommandRun signing = run_command(kvtool("sign --key '" + key.private_file() + "' '" + dir.str() + "'"));
+    CommandRun signing = run_command(kvtool("sign --release 2027.10 --valid-until 2099-06-30 --key '" +
+                                            key.private_file() + "' '" + dir.str() + "'"));
     ASSERT_EQ(signing.status, 0);
-    EXPECT_EQ(signing.out.substr(0, signing.out.find(',')), "{\"path\":\"/2027/dll.rar\"");
-    EXPECT_EQ(std::count(signing.out.begin(), signing.out.end(), '\n'), 6);
+    EXPECT_EQ(signing.out.substr(0, signing.out.find(',')), "{\"release\":\"2027.10\"");
+    EXPECT_NE(signing.out.find("\n{\"path\":\"/2027/dll.rar\""), std::string::npos);
+    EXPECT_EQ(std::count(signing.out.begin(), signing.out.end(), '\n'), 7);
     const std::string manifest = read_file(utf8(manifest_file(dir.path())));
-    EXPECT_EQ(manifest.substr(0, manifest.find('\n')), "kvupdate-release 1");
+    EXPECT_EQ(manifest.substr(0, manifest.find("\nsigned ")), "kvupdate-release 2\nrelease 2027.10");
+    EXPECT_NE(manifest.find("\nvalid-until 2099-06-30T23:59:59Z\n/2027/dll.rar "), std::string::npos)
+        << manifest;
     EXPECT_NE(manifest.find("\n/logo1024.png 4 "), std::string::npos);
     EXPECT_EQ(run_command("openssl dgst -sha256 -verify '" + key.public_file() + "' -signature '" +
                           utf8(signature_file(dir.path())) + "' '" + utf8(manifest_file(dir.path())) + "'")
@@ -42,9 +46,35 @@ TEST(KvtoolRelease, SignListsEveryFileAndOpensslChecksTheSignature) {
               "Verified OK\n");
 
     // A private key in the wrong place, or a public one given to sign with.
-    EXPECT_EQ(run_command(kvtool("sign --key '" + key.public_file() + "' '" + dir.str() + "' 2>&1")).out,
+    EXPECT_EQ(run_command(
+                  kvtool("sign --release 2027.1 --key '" + key.public_file() + "' '" + dir.str() + "' 2>&1"))
+                  .out,
               "kvtool release: İmza anahtarı okunamadı: şifresiz ECDSA P-256 özel anahtarı (PEM) değil\n");
     EXPECT_EQ(run_command(kvtool("sign '" + dir.str() + "' 2>/dev/null")).status, 2);
+    EXPECT_EQ(
+        run_command(kvtool("sign --key '" + key.private_file() + "' '" + dir.str() + "' 2>/dev/null")).status,
+        2); // no release number
+    EXPECT_EQ(run_command(kvtool("sign --release 2027.1 --valid-until 30.06.2099 --key '" +
+                                 key.private_file() + "' '" + dir.str() + "' 2>/dev/null"))
+                  .status,
+              2);
+}
+
+// A release past its "valid until" is refused by verify as by the updater.
+TEST(KvtoolRelease, VerifyRefusesAnExpiredRelease) {
+    ReleaseKey key;
+    ScratchDir dir("kvtool-expired");
+    write_release(dir.path());
+    ASSERT_EQ(run_command(kvtool("sign --release 2027.1 --valid-until 2020-01-01 --key '" +
+                                 key.private_file() + "' '" + dir.str() + "'"))
+                  .status,
+              0);
+    CommandRun r =
+        run_command(kvtool("verify --key '" + key.public_file() + "' '" + dir.str() + "' 2>/dev/null"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Sunucudaki sürüm 2027.1 en geç 2020-01-01T23:59:59Z tarihine kadar kurulabilirdi"),
+              std::string::npos)
+        << r.out;
 }
 
 class KvtoolVerify : public ::testing::TestWithParam<SpoiltRelease> {};
@@ -54,8 +84,10 @@ TEST_P(KvtoolVerify, HoldsOnlyForTheWholeRelease) {
     ReleaseKey key;
     ScratchDir served("kvtool-verify");
     write_release(served.path());
-    ASSERT_EQ(run_command(kvtool("sign --key '" + key.private_file() + "' '" + served.str() + "'")).status,
-              0);
+    ASSERT_EQ(
+        run_command(kvtool("sign --release 2027.1 --key '" + key.private_file() + "' '" + served.str() + "'"))
+            .status,
+        0);
     c.spoil(served.path(), key);
     NginxServer nginx(served.path());
 
@@ -67,7 +99,8 @@ TEST_P(KvtoolVerify, HoldsOnlyForTheWholeRelease) {
             EXPECT_NE(r.out.find(c.error), std::string::npos) << target << "\n" << r.out;
         } else {
             EXPECT_EQ(r.status, 0) << target << "\n" << r.out;
-            EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 6) << r.out;
+            EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 7)
+                << r.out; // the release, then each file
         }
     }
 }
@@ -79,7 +112,10 @@ TEST(KvtoolRelease, VerifyRefusesAFileTheManifestLeavesOutOfTheFolder) {
     ReleaseKey key;
     ScratchDir dir("kvtool-extra");
     write_release(dir.path());
-    ASSERT_EQ(run_command(kvtool("sign --key '" + key.private_file() + "' '" + dir.str() + "'")).status, 0);
+    ASSERT_EQ(
+        run_command(kvtool("sign --release 2027.1 --key '" + key.private_file() + "' '" + dir.str() + "'"))
+            .status,
+        0);
     write_file(utf8(dir.path() / "2027" / "yeni.rar"), "added after signing");
     CommandRun r =
         run_command(kvtool("verify --key '" + key.public_file() + "' '" + dir.str() + "' 2>/dev/null"));

@@ -95,7 +95,15 @@ TEST(ReleaseManifest, RefusesATextItCannotReadNamingTheLine) {
         std::string error;
     } cases[] = {
         {"", "satır 1: metin satır sonuyla bitmiyor"},
-        {"kvupdate-release 2\n", "satır 1: \"kvupdate-release 1\" beklenirdi"},
+        {"kvupdate-release 3\n", "satır 1: \"kvupdate-release 2\" ya da \"kvupdate-release 1\" beklenirdi"},
+        {"kvupdate-release 2\n", "satır 2: sürüm numarası ve imza zamanı eksik"},
+        {"kvupdate-release 2\nrelease 2027.03\n", "satır 2: \"release\" ve sürüm numarası beklenirdi"},
+        {"kvupdate-release 2\n/a 1 " + digest + "\n", "satır 2: \"release\""},
+        {"kvupdate-release 2\nrelease 2027.3\n", "satır 3: sürüm numarası ve imza zamanı eksik"},
+        {"kvupdate-release 2\nrelease 2027.3\nsigned 2027-02-29T00:00:00Z\n", "satır 3: \"signed\""},
+        {"kvupdate-release 2\nrelease 2027.3\nsigned 2027-02-28T00:00:00Z\nvalid-until "
+         "2027-13-01T00:00:00Z\n",
+         "satır 4: geçersiz \"valid-until\""},
         {"kvupdate-release 1\n/a 1 " + digest, "satır 1: metin satır sonuyla bitmiyor"},
         {"kvupdate-release 1\r\n", "satır 1:"},
         {"kvupdate-release 1\n/a 1 " + digest + "\n\n", "satır 3: \"yol boyut sha256\" beklenirdi"},
@@ -117,6 +125,38 @@ TEST(ReleaseManifest, RefusesATextItCannotReadNamingTheLine) {
             EXPECT_EQ(e.Message().rfind("Sürüm listesi okunamadı: ", 0), 0u) << e.Message();
         }
     }
+}
+
+// The second form carries its release and times through text() and parse().
+TEST(ReleaseManifest, ReleaseFieldsRoundTripAndNumbersOrderNumerically) {
+    release::Manifest m;
+    m.add({"/2027/a.rar", 3, {}});
+    m.set_info({"2027.3", *release::parse_utc_time("2027-03-01T09:30:00Z"),
+                release::parse_utc_time("2028-02-29T23:59:59Z")});
+    const std::string text = m.text();
+    EXPECT_EQ(text.substr(0, text.find("/2027")), "kvupdate-release 2\nrelease 2027.3\nsigned "
+                                                  "2027-03-01T09:30:00Z\nvalid-until 2028-02-29T23:59:59Z\n");
+    release::Manifest read = release::Manifest::parse(text);
+    ASSERT_TRUE(read.info());
+    EXPECT_EQ(read.info()->number, "2027.3");
+    EXPECT_EQ(read.text(), text);
+    EXPECT_EQ(*release::parse_utc_time("1970-01-02T00:00:01Z"), 86401);
+    EXPECT_THROW(m.set_info({"2027.x", 0, {}}), release::EReleaseError);
+
+    struct Order {
+        const char *a, *b;
+        int sign;
+    } orders[] = {{"2027.3", "2027.10", -1},
+                  {"2027.3", "2027.3", 0},
+                  {"2027.3.1", "2027.3", 1},
+                  {"2028", "2027.99", 1},
+                  {"9", "10", -1}};
+    for (const Order& o : orders) {
+        EXPECT_EQ(release::compare_release_numbers(o.a, o.b), o.sign) << o.a << " " << o.b;
+        EXPECT_EQ(release::compare_release_numbers(o.b, o.a), -o.sign) << o.b << " " << o.a;
+    }
+    for (const char* bad : {"", "2027.", ".3", "2027..3", "2027.03", "v2027", "2027 3"})
+        EXPECT_FALSE(release::valid_release_number(bad)) << bad;
 }
 
 TEST(ReleaseManifest, ServerPathOfAUrl) {

@@ -52,7 +52,7 @@ TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
     const std::string program = read_file(utf8(kWinBin / "kv_fake_program.exe"));
     PackageServer packages(program);
     ReleaseKey key;
-    release::sign_folder(utf8(packages.root()), read_file(key.private_file()));
+    release::sign_folder(utf8(packages.root()), read_file(key.private_file()), {"2027.1", 0, std::nullopt});
     c.spoil(packages.root(), key);
 
     CommandRun verify =
