@@ -17,6 +17,7 @@
 #include "workflow/task_killer.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -162,6 +163,9 @@ private:
     // The six settings into the run log (there is no password among them).
     void log_settings();
     void log_year_marker_after();
+    // The database step's parts (workflow/database_upgrade.cpp).
+    std::exception_ptr run_upgrade_script();
+    void settle_year_marker(const Variant& before, std::exception_ptr stopped);
     // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
     void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a
