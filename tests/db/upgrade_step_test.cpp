@@ -10,6 +10,7 @@
 #include "workflow/upgrade_script.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -48,6 +49,7 @@ struct Chain {
         updater = std::make_unique<Updater>(served_by(packages));
         updater->backend.on_box = [this](const window::BoxRecord&) {
             package_step_ran_before_box.push_back(package_step_ran());
+            if (package_step_ran_before_box.size() == 1 && at_first_box) at_first_box();
         };
         updater->unlock();
         ASSERT_TRUE(updater->backend.click("Button4"));
@@ -77,6 +79,7 @@ struct Chain {
     SiteFolder folder;
     std::unique_ptr<Updater> updater;
     std::vector<bool> package_step_ran_before_box;
+    std::function<void()> at_first_box; // runs while the first box of a run is open
 };
 
 class UpgradeStep : public ::testing::TestWithParam<Attach> {};
@@ -255,6 +258,28 @@ TEST_P(UpgradeStep, FailedStatementsAndTheSchemaCheck) {
 
 INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),
                          [](const auto& info) { return std::string(attach_name(info.param)); });
+
+// The connection is cut while the script runs (the server ends the step's
+// attachment while the first error box is open): the step ends with the lost
+// connection, not with the earlier statement's error, and the marker stays.
+TEST(UpgradeStep, LostConnectionIsTheStepsError) {
+    Chain chain;
+    chain.db.Isql("create table ef_seri (x integer);");
+    bool cut = false;
+    chain.at_first_box = [&] {
+        chain.db.Isql("delete from mon$attachments where mon$attachment_id <> current_connection "
+                      "and mon$system_flag = 0;");
+        cut = true;
+    };
+    chain.press_start();
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(chain.package_step_finished());
+    ASSERT_TRUE(chain.package_step_ran_before_box.back());
+    const std::string error = chain.boxes().back().text;
+    EXPECT_EQ(error.find("already exists"), std::string::npos) << error;
+    EXPECT_NE(error.find("connection shutdown"), std::string::npos) << error;
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+}
 
 TEST(UpgradeStep, UnreachableServerIsReportedAfterThePackageStep) {
     Chain chain;
