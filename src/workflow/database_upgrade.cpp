@@ -10,6 +10,8 @@
 // next run makes what is missing.
 #include "app/form1.h"
 #include "db/db_errors.h"
+#include "db/fb_service.h"
+#include "platform/files.h"
 #include "rtl/in_any_case.h"
 #include "workflow/schema_check.h"
 #include "workflow/site_database.h"
@@ -60,7 +62,62 @@ std::string failure_line(size_t missing) {
     return "2027 Database güncellemesi tamamlanamadı: " + std::to_string(missing) + " nesne eksik.";
 }
 
+// The backup of the database as it is at `marker`: beside the database file,
+// on the machine that holds it, named after the marker.
+std::string backup_file(const std::string& database, const Variant& marker) {
+    return database + "." + (marker.IsNull() ? std::string("null") : std::to_string(marker.AsInt64())) +
+           ".fbk";
+}
+
+// The folder part of a path, "\\" or "/" separated; empty when it has none.
+std::string folder_of(const std::string& path) {
+    const size_t at = path.find_last_of("/\\");
+    return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
 } // namespace
+
+// Backs the database up through the services API before any statement of the
+// script runs. The first good backup at a marker is kept: a later run at the
+// same marker (after a failed upgrade) leaves it as it is, so it always
+// holds the database from before any 2027 statement. Where the updater sees
+// the database's folder (a local database, or a server on this machine) the
+// engine writes a ".part" file that takes the name only once it is whole;
+// for a server elsewhere the file cannot be seen from here and is written
+// under its name. Throws the backup's error.
+void TForm1::back_up_database(const Variant& marker) {
+    const std::string file = backup_file(ibdb1.Database(), marker);
+    const bool visible = os::directory_exists(folder_of(file));
+    if (visible && os::file_exists(file)) {
+        Log().Database("backup kept from an earlier run: " + file);
+        return;
+    }
+    SetStatusText("Veritabanı yedekleniyor..");
+    const std::string written = visible ? file + ".part" : file;
+    if (visible) os::delete_file(written);
+    try {
+        ibdb1.Wrap([&] {
+            TFbService service(ibdb1.Provider(), ibdb1.Server(), kSiteDatabaseUser, kSiteDatabasePassword);
+            service.StartBackup(ibdb1.Database(), written);
+            std::string failure;
+            for (std::string line; service.NextLine(line);) {
+                if (line.empty()) continue;
+                if (line.find("ERROR:") != std::string::npos) failure += (failure.empty() ? "" : "\r") + line;
+                SetProgressText(line);
+                ProcessMessages();
+            }
+            if (!failure.empty()) throw EFbError(failure);
+        });
+        if (visible && !os::replace_file(written, file))
+            throw Exception("Cannot rename " + written + " to " + file + ": " +
+                            os::system_error_text(os::last_error()));
+    } catch (const Exception& e) {
+        if (visible) os::delete_file(written);
+        Log().Database("backup failed: " + file);
+        throw Exception("Veritabanı yedeklenemedi (" + file + "): " + e.Message());
+    }
+    Log().Database("backup made: " + file);
+}
 
 void TForm1::setup_database_components() {
     configure_site_connection(ibdb1, ibt1, Config.DbClientLibrary);
@@ -183,6 +240,7 @@ void TForm1::Button3Click(TObject*) {
                 ShowNotice("2027 güncellemesi yapılmış. işlem iptal edilecek");
                 Abort();
             }
+            back_up_database(marker);
             ScriptRunner.SetSQL(upgrade_script());
             settle_year_marker(marker, run_upgrade_script());
         },

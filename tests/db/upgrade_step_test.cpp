@@ -256,6 +256,55 @@ TEST_P(UpgradeStep, FailedStatementsAndTheSchemaCheck) {
     }
 }
 
+// The backup the step makes before the script, restored into a new database
+// by gbak through the server: it is the database as it was before the run.
+// A second run at the same marker keeps it.
+TEST_P(UpgradeStep, BackupComesFirstAndIsKept) {
+    Chain chain(GetParam());
+    chain.db.Isql("create table ef_seri (x integer);"); // the first run leaves the marker at 2026
+    const int64_t products = chain.count("urunler");
+    chain.press_start();
+    const std::filesystem::path backup = chain.db.Path() + ".2026.fbk";
+    ASSERT_TRUE(std::filesystem::exists(backup));
+    EXPECT_FALSE(std::filesystem::exists(backup.string() + ".part"));
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+    const std::string first = read_file(backup.string());
+
+    chain.db.Isql("drop table ef_seri;");
+    chain.press_start();
+    EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+    EXPECT_EQ(read_file(backup.string()), first) << "the first backup at 2026 is kept";
+    EXPECT_FALSE(std::filesystem::exists(chain.db.Path() + ".2027.fbk"));
+
+    const std::string restored = chain.db.Folder() + "/restored.fdb";
+    run("LC_ALL=C.UTF-8 gbak -c -user SYSDBA -password " + std::string(kSiteDatabasePassword) + " " +
+        backup.string() + " localhost:" + restored);
+    EXPECT_EQ(row_count(Attach::Server, restored, "firmabilgi where yil = 2026"), 1);
+    EXPECT_EQ(row_count(Attach::Server, restored, "urunler"), products);
+    EXPECT_TRUE(test::has_relation(Attach::Server, restored, "EF_SERI")) << "the table the site had";
+    EXPECT_FALSE(test::has_relation(Attach::Server, restored, "EF_GIDEN")) << "taken before the script";
+    EXPECT_FALSE(test::has_relation(Attach::Server, restored, "FATURABILGI"));
+}
+
+// When the backup cannot be written no statement of the script runs; the
+// chain goes on and the step's error is shown after it.
+TEST_P(UpgradeStep, NoStatementRunsWithoutABackup) {
+    Chain chain(GetParam());
+    std::filesystem::create_directory(chain.db.Path() + ".2026.fbk.part"); // the engine cannot write there
+    chain.press_start();
+    ASSERT_EQ(chain.boxes().size(), 1u);
+    EXPECT_EQ(chain.boxes()[0].text.rfind("Veritabanı yedeklenemedi (" + chain.db.Path() + ".2026.fbk): ", 0),
+              0u)
+        << chain.boxes()[0].text;
+    EXPECT_TRUE(chain.package_step_ran_before_box[0]);
+    EXPECT_TRUE(chain.package_step_finished());
+    EXPECT_TRUE(chain.log().empty());
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+    EXPECT_FALSE(chain.has_relation("EF_GIDEN"));
+    EXPECT_EQ(chain.count("rdb$procedures where rdb$procedure_name = 'STOK_SAY'"), 0);
+    EXPECT_FALSE(std::filesystem::exists(chain.db.Path() + ".2026.fbk"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),
                          [](const auto& info) { return std::string(attach_name(info.param)); });
 
