@@ -164,7 +164,7 @@ private:
     void log_settings();
     void log_year_marker_after();
     // The database step's parts (workflow/database_upgrade.cpp).
-    void back_up_database(const Variant& marker);
+    void back_up_before_upgrade(const Variant& marker);
     std::exception_ptr run_upgrade_script();
     void settle_year_marker(const Variant& before, std::exception_ptr stopped);
     // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.

@@ -10,9 +10,9 @@
 // next run makes what is missing.
 #include "app/form1.h"
 #include "db/db_errors.h"
-#include "db/fb_service.h"
 #include "platform/files.h"
 #include "rtl/in_any_case.h"
+#include "workflow/database_backup.h"
 #include "workflow/schema_check.h"
 #include "workflow/site_database.h"
 #include "workflow/upgrade_script.h"
@@ -62,13 +62,6 @@ std::string failure_line(size_t missing) {
     return "2027 Database güncellemesi tamamlanamadı: " + std::to_string(missing) + " nesne eksik.";
 }
 
-// The backup of the database as it is at `marker`: beside the database file,
-// on the machine that holds it, named after the marker.
-std::string backup_file(const std::string& database, const Variant& marker) {
-    return database + "." + (marker.IsNull() ? std::string("null") : std::to_string(marker.AsInt64())) +
-           ".fbk";
-}
-
 // The folder part of a path, "\\" or "/" separated; empty when it has none.
 std::string folder_of(const std::string& path) {
     const size_t at = path.find_last_of("/\\");
@@ -85,8 +78,8 @@ std::string folder_of(const std::string& path) {
 // engine writes a ".part" file that takes the name only once it is whole;
 // for a server elsewhere the file cannot be seen from here and is written
 // under its name. Throws the backup's error.
-void TForm1::back_up_database(const Variant& marker) {
-    const std::string file = backup_file(ibdb1.Database(), marker);
+void TForm1::back_up_before_upgrade(const Variant& marker) {
+    const std::string file = backup_file_name(ibdb1.Database(), marker);
     const bool visible = os::directory_exists(folder_of(file));
     if (visible && os::file_exists(file)) {
         Log().Database("backup kept from an earlier run: " + file);
@@ -96,17 +89,9 @@ void TForm1::back_up_database(const Variant& marker) {
     const std::string written = visible ? file + ".part" : file;
     if (visible) os::delete_file(written);
     try {
-        ibdb1.Wrap([&] {
-            TFbService service(ibdb1.Provider(), ibdb1.Server(), kSiteDatabaseUser, kSiteDatabasePassword);
-            service.StartBackup(ibdb1.Database(), written);
-            std::string failure;
-            for (std::string line; service.NextLine(line);) {
-                if (line.empty()) continue;
-                if (line.find("ERROR:") != std::string::npos) failure += (failure.empty() ? "" : "\r") + line;
-                SetProgressText(line);
-                ProcessMessages();
-            }
-            if (!failure.empty()) throw EFbError(failure);
+        back_up_database(ibdb1, written, [&](const std::string& line) {
+            if (!line.empty()) SetProgressText(line);
+            ProcessMessages();
         });
         if (visible && !os::replace_file(written, file))
             throw Exception("Cannot rename " + written + " to " + file + ": " +
@@ -240,7 +225,7 @@ void TForm1::Button3Click(TObject*) {
                 ShowNotice("2027 güncellemesi yapılmış. işlem iptal edilecek");
                 Abort();
             }
-            back_up_database(marker);
+            back_up_before_upgrade(marker);
             ScriptRunner.SetSQL(upgrade_script());
             settle_year_marker(marker, run_upgrade_script());
         },
