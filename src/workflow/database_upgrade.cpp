@@ -12,6 +12,7 @@
 #include "db/db_errors.h"
 #include "platform/files.h"
 #include "rtl/in_any_case.h"
+#include "rtl/text.h"
 #include "workflow/database_backup.h"
 #include "workflow/schema_check.h"
 #include "workflow/site_database.h"
@@ -62,6 +63,15 @@ std::string failure_line(size_t missing) {
     return "2027 Database güncellemesi tamamlanamadı: " + std::to_string(missing) + " nesne eksik.";
 }
 
+// Whether the database's files are on this machine: a local attach, or the
+// server named as this machine ("localhost", "127.0.0.1", "::1", with or
+// without a port). A server named otherwise may be another machine even
+// when a folder of the same name exists here.
+bool on_this_machine(const std::string& server) {
+    const std::string host = ascii_lower(server.substr(0, server.find('/')));
+    return host.empty() || host == "localhost" || host == "127.0.0.1" || host == "::1" || host == "[::1]";
+}
+
 // The folder part of a path, "\\" or "/" separated; empty when it has none.
 std::string folder_of(const std::string& path) {
     const size_t at = path.find_last_of("/\\");
@@ -80,7 +90,7 @@ std::string folder_of(const std::string& path) {
 // under its name. Throws the backup's error.
 void TForm1::back_up_before_upgrade(const Variant& marker) {
     const std::string file = backup_file_name(ibdb1.Database(), marker);
-    const bool visible = os::directory_exists(folder_of(file));
+    const bool visible = on_this_machine(ibdb1.Server()) && os::directory_exists(folder_of(file));
     if (visible && os::file_exists(file)) {
         Log().Database("backup kept from an earlier run: " + file);
         return;

@@ -46,7 +46,7 @@ struct Chain {
         folder.write("update/marker");
         updater.reset(); // an earlier run's application lets go of the error box first
         package_step_ran_before_box.clear();
-        updater = std::make_unique<Updater>(served_by(packages));
+        updater = std::make_unique<Updater>(served_by(packages), run_log);
         updater->backend.on_box = [this](const window::BoxRecord&) {
             package_step_ran_before_box.push_back(package_step_ran());
             if (package_step_ran_before_box.size() == 1 && at_first_box) at_first_box();
@@ -80,6 +80,7 @@ struct Chain {
     std::unique_ptr<Updater> updater;
     std::vector<bool> package_step_ran_before_box;
     std::function<void()> at_first_box; // runs while the first box of a run is open
+    bool run_log = false;               // the updater writes KVUpdate.log in the site folder
 };
 
 class UpgradeStep : public ::testing::TestWithParam<Attach> {};
@@ -261,6 +262,7 @@ TEST_P(UpgradeStep, FailedStatementsAndTheSchemaCheck) {
 // A second run at the same marker keeps it.
 TEST_P(UpgradeStep, BackupComesFirstAndIsKept) {
     Chain chain(GetParam());
+    chain.run_log = true;
     chain.db.Isql("create table ef_seri (x integer);"); // the first run leaves the marker at 2026
     const int64_t products = chain.count("urunler");
     chain.press_start();
@@ -269,6 +271,14 @@ TEST_P(UpgradeStep, BackupComesFirstAndIsKept) {
     EXPECT_FALSE(std::filesystem::exists(backup.string() + ".part"));
     EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
     const std::string first = read_file(backup.string());
+    {
+        // The run log's order: the backup, then the script's first statement (its error box).
+        const std::string record = read_file(utf8(chain.folder.path() / "KVUpdate.log"));
+        const size_t made = record.find("database: backup made: " + backup.string());
+        ASSERT_NE(made, std::string::npos) << record;
+        EXPECT_LT(record.find("status: Veritabanı yedekleniyor.."), made);
+        EXPECT_LT(made, record.find("error box: unsuccessful metadata update"));
+    }
 
     chain.db.Isql("drop table ef_seri;");
     chain.press_start();
