@@ -3,12 +3,18 @@
 
 #include "db/db_errors.h"
 #include "db/fb_service.h"
+#include "workflow/site_database.h"
 
 namespace kv {
 
 std::string backup_file_name(const std::string& database, const Variant& marker) {
-    return database + "." + (marker.IsNull() ? std::string("null") : std::to_string(marker.AsInt64())) +
-           ".fbk";
+    // A text marker is the site's data: only letters, digits, "-" and "." of it go into a file name.
+    std::string text = marker_text(marker);
+    for (char& c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+              c == '.'))
+            c = '_';
+    return database + "." + text + ".fbk";
 }
 
 void back_up_database(TDbConnection& c, const std::string& file,

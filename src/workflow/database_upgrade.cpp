@@ -34,10 +34,6 @@ bool lost_connection(const Exception& e) {
     return false;
 }
 
-std::string sql_value(const Variant& v) {
-    return v.IsNull() ? std::string("null") : std::to_string(v.AsInt64());
-}
-
 // Runs `sql` in a transaction of its own on `c`, committed at once.
 void execute_alone(TDbConnection& c, const std::string& sql) {
     TDbTransaction own("marker");
@@ -205,7 +201,7 @@ void TForm1::settle_year_marker(const Variant& before, std::exception_ptr stoppe
     }
     std::string restore_error;
     try {
-        execute_alone(ibdb1, "update firmabilgi set yil=" + sql_value(before));
+        execute_alone(ibdb1, "update firmabilgi set yil=" + marker_literal(before));
     } catch (const Exception& e) {
         restore_error = "; yıl işareti geri alınamadı: " + e.Message();
     }

@@ -24,4 +24,23 @@ Variant read_year_marker(TDbQuery& q) {
     return q.FieldByName("yil").AsVariant();
 }
 
+std::string marker_text(const Variant& marker) {
+    if (marker.IsNull()) return "null";
+    if (marker.type() == Variant::Type::String) return marker.AsString();
+    if (marker.type() == Variant::Type::Double &&
+        marker.AsDouble() != static_cast<double>(static_cast<int64_t>(marker.AsDouble())))
+        return std::to_string(marker.AsDouble());
+    if (marker.type() == Variant::Type::Double)
+        return std::to_string(static_cast<int64_t>(marker.AsDouble()));
+    return std::to_string(marker.AsInt64());
+}
+
+std::string marker_literal(const Variant& marker) {
+    if (marker.type() != Variant::Type::String) return marker_text(marker);
+    std::string out = "'";
+    for (char c : marker.AsString())
+        out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
 } // namespace kv

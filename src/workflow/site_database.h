@@ -28,6 +28,13 @@ void configure_site_connection(TDbConnection& c, TDbTransaction& t, const std::s
 // Throws the database's error.
 Variant read_year_marker(TDbQuery& q);
 
+// The marker as text: "null", the number ("2026"), or a text column's value
+// as it is. Names the backup file of a marker.
+std::string marker_text(const Variant& marker);
+// The marker as an SQL literal, to write it back: null, the number, or a
+// quoted text.
+std::string marker_literal(const Variant& marker);
+
 // Whether the marker counts as set: the number 2027. Null (no row, or a null
 // column) does not count.
 inline bool marker_is_upgraded(const Variant& marker) {
