@@ -19,6 +19,7 @@
 #include "release/verification.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -159,6 +160,10 @@ private:
     // The six settings into the run log (there is no password among them).
     void log_settings();
     void log_year_marker_after();
+    // The database step's parts (workflow/database_upgrade.cpp).
+    void back_up_before_upgrade(const Variant& marker);
+    std::exception_ptr run_upgrade_script();
+    void settle_year_marker(const Variant& before, std::exception_ptr stopped);
     // Links ibdb1, ibt1, uq1 and ScriptRunner as the updater uses them.
     void setup_database_components();
     // The operator's click on a step button: ignored while a step runs, so a

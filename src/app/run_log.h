@@ -87,6 +87,10 @@ public:
     void ProgramStarted(std::string_view path, bool started);
     void YearMarker(std::string_view when, const Variant& value);
     void YearMarkerUnread(std::string_view when, std::string_view error);
+    // What the database step did beyond the window's lines: the backup, a
+    // statement it left out, each object the 2027 schema lacks.
+    void Database(std::string_view text) { Event("database", text); }
+    void SchemaLacks(std::string_view object) { Event("2027 schema lacks", object); }
 
 private:
     void Event(std::string_view kind, std::string_view text);

@@ -117,6 +117,23 @@ enum : int64_t {
     isc_att_shutdown = 335544856,       // attachment shut down
 };
 
+// Service parameter buffer and service information items.
+enum : uint8_t {
+    isc_spb_version = 2,
+    isc_spb_current_version = 2,
+    isc_spb_user_name = isc_dpb_user_name,
+    isc_spb_password = isc_dpb_password,
+    isc_spb_config = 123,
+
+    isc_action_svc_backup = 1,
+    isc_spb_dbname = 106,
+    isc_spb_verbose = 107,
+    isc_spb_bkp_file = 5,
+
+    isc_info_svc_line = 62,
+    isc_info_svc_timeout = 64,
+};
+
 // isc_info_sql_stmt_type answers.
 enum StatementType : int {
     stSelect = 1,
@@ -165,5 +182,11 @@ using isc_vax_integer_t = ISC_LONG(KV_STDCALL*)(const char*, int16_t);
 using isc_get_client_version_t = void(KV_STDCALL*)(char*);
 using isc_get_client_number_t = int(KV_STDCALL*)();
 using fb_shutdown_t = int(KV_STDCALL*)(unsigned timeout_ms, int reason); // 0 on success
+using isc_service_attach_t = ISC_STATUS(KV_STDCALL*)(ISC_STATUS*, uint16_t, const char*, Handle*, uint16_t,
+                                                     const char*);
+using isc_service_detach_t = ISC_STATUS(KV_STDCALL*)(ISC_STATUS*, Handle*);
+using isc_service_start_t = ISC_STATUS(KV_STDCALL*)(ISC_STATUS*, Handle*, Handle*, uint16_t, const char*);
+using isc_service_query_t = ISC_STATUS(KV_STDCALL*)(ISC_STATUS*, Handle*, Handle*, uint16_t, const char*,
+                                                    uint16_t, const char*, uint16_t, char*);
 
 } // namespace kv::fb

@@ -99,6 +99,10 @@ void TFbClient::resolve() {
     get(isc_interprete, "isc_interprete");
     get(fb_sqlstate, "fb_sqlstate");
     get(isc_vax_integer, "isc_vax_integer");
+    get(isc_service_attach, "isc_service_attach");
+    get(isc_service_detach, "isc_service_detach");
+    get(isc_service_start, "isc_service_start");
+    get(isc_service_query, "isc_service_query");
 }
 
 void TFbClient::read_version() {

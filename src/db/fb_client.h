@@ -94,6 +94,10 @@ public:
     fb::isc_interprete_t isc_interprete = nullptr;
     fb::fb_sqlstate_t fb_sqlstate = nullptr;
     fb::isc_vax_integer_t isc_vax_integer = nullptr;
+    fb::isc_service_attach_t isc_service_attach = nullptr;
+    fb::isc_service_detach_t isc_service_detach = nullptr;
+    fb::isc_service_start_t isc_service_start = nullptr;
+    fb::isc_service_query_t isc_service_query = nullptr;
 
 private:
     void resolve();

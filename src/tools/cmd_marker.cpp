@@ -7,6 +7,7 @@
 #include "tools/db_args.h"
 #include "tools/json.h"
 #include "tools/variant_json.h"
+#include "workflow/site_database.h"
 
 namespace kv::tool {
 namespace {
@@ -21,9 +22,7 @@ Runner marker(CLI::App& command) {
         TDbQuery uq1("uq1");
         uq1.SetConnection(&ibdb1);
         ibdb1.Open();
-        uq1.SetSQL("Select yil from firmabilgi");
-        uq1.Open();
-        print_json({{"yil", variant_json(uq1.FieldByName("yil").AsVariant())}});
+        print_json({{"yil", variant_json(read_year_marker(uq1))}});
         ibdb1.Close();
         return 0;
     };

@@ -1,11 +1,11 @@
 // The arguments the database commands of kvtool share ([--server HOST]
-// DATABASE ...) and the connection set up like the updater's ibdb1 (provider
-// "InterBase", the built-in user and password, no login prompt, default
-// transaction ibt1).
+// DATABASE ...) and the connection set up like the updater's ibdb1
+// (workflow/site_database.h) on them.
 #pragma once
 
 #include "db/db_connection.h"
 #include "tools/command.h"
+#include "workflow/site_database.h"
 
 #include <string>
 
@@ -23,14 +23,9 @@ inline void add_db_args(CLI::App& command, DbArgs& a) {
 }
 
 inline void configure_site_connection(TDbConnection& c, TDbTransaction& t, const DbArgs& a) {
-    c.SetProviderName("InterBase");
-    c.SetUsername(kSiteDatabaseUser);
-    c.SetPassword(kSiteDatabasePassword);
-    c.LoginPrompt = false;
+    configure_site_connection(c, t);
     c.SetServer(a.server);
     c.SetDatabase(a.database);
-    t.SetDefaultConnection(&c);
-    c.SetDefaultTransaction(&t);
 }
 
 } // namespace kv::tool

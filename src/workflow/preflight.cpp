@@ -11,6 +11,8 @@
 #include "platform/library_file.h"
 #include "platform/processes.h"
 #include "workflow/packages.h"
+#include "workflow/schema_check.h"
+#include "workflow/site_database.h"
 #include "workflow/task_killer.h"
 
 #include <algorithm>
@@ -89,13 +91,16 @@ CheckResult check_database(TForm1& form) {
     r.add("connection", server.empty() ? form.ibdb1.Database() : server + ":" + form.ibdb1.Database());
     try {
         form.ibdb1.Open();
-        form.uq1.SetSQL("Select yil from firmabilgi");
-        form.uq1.Open();
-        const Variant marker = form.uq1.FieldByName("yil").AsVariant();
-        const bool upgrades = !(marker == 2027);
+        const Variant marker = read_year_marker(form.uq1);
+        const bool upgrades = !marker_is_upgraded(marker);
         r.add("year marker", display_text(marker));
         r.add("upgrade", upgrades ? "would run" : "would not run: the marker already says 2027");
         form.uq1.Close();
+        const std::vector<std::string> missing = missing_2027_objects(form.ibdb1);
+        if (missing.empty())
+            r.add("schema", "2027 complete");
+        else
+            r.add_list("schema: 2027 lacks", missing);
         // The engine's own attachments (garbage collector, cache writer) hold nothing the upgrade changes.
         form.uq1.SetSQL(
             "select mon$remote_address as host, mon$remote_process as program, mon$user as login "
@@ -110,7 +115,10 @@ CheckResult check_database(TForm1& form) {
             others.push_back(text("HOST") + ", " + text("PROGRAM") + " (" + text("LOGIN") + ")");
         }
         r.add_list("other attachments", others);
-        if (!others.empty() && upgrades)
+        if (!upgrades && !missing.empty())
+            r.fail("the marker says 2027 but the 2027 schema lacks " + std::to_string(missing.size()) +
+                   " object(s); the update would not make them");
+        else if (!others.empty() && upgrades)
             r.fail(std::to_string(others.size()) + " other attachment(s) hold the database; the upgrade's "
                                                    "definitions would fail while they stay");
         else

@@ -100,9 +100,11 @@ std::string joined(const std::vector<std::string>& items, const char* separator 
 // refused, with why. `startup_notices` are the boxes of a start-up that
 // ends the updater (the missing settings file).
 CheckResult check_settings(const TForm1& form, const std::vector<std::string>& startup_notices);
-// Opens the database as the database step does, reads the year marker, and
-// counts the other attachments, which would make the upgrade's definitions
-// fail. The connection is closed again.
+// Opens the database as the database step does, reads the year marker, runs
+// the 2027 schema check (workflow/schema_check.h), and counts the other
+// attachments, which would make the upgrade's definitions fail. Fails when
+// the marker says 2027 but the schema is not complete. The connection is
+// closed again.
 CheckResult check_database(TForm1& form);
 // The client library the connection would load: which file, its word size
 // against the updater's, its version.

@@ -5,6 +5,7 @@
 #include "site_db.h"
 #include "support/command.h"
 
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -49,4 +50,23 @@ TEST(KvtoolDb, MarkerQueryAndErrors) {
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "kvtool marker: I/O error during \"open\" operation for file \"" + db.Folder() +
                                "/nope.fdb\"\rError while trying to open file\rNo such file or directory\n");
+}
+
+// The backup the database step makes, through the service manager of the
+// server or of the embedded engine; a file the engine cannot write is an error.
+TEST(KvtoolDb, Backup) {
+    ASSERT_TRUE(server_answers()) << server_missing_reason();
+    SiteDb db;
+    for (const char* server : {"--server localhost ", ""}) {
+        SCOPED_TRACE(server);
+        const std::string file = db.Path() + (*server ? ".server.fbk" : ".local.fbk");
+        Result made = kvtool(std::string("backup ") + server + db.Path() + " " + file, db.Folder());
+        EXPECT_EQ(made.status, 0) << made.err;
+        EXPECT_EQ(made.out.rfind("{\"file\":\"" + file + "\",\"lines\":", 0), 0u) << made.out;
+        EXPECT_GT(std::ifstream(file, std::ios::ate | std::ios::binary).tellg(), 0);
+    }
+    const std::string nowhere = db.Folder() + "/no/such/folder.fbk";
+    Result failed = kvtool("backup --server localhost " + db.Path() + " " + nowhere, db.Folder());
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err.rfind("kvtool backup: cannot open backup file " + nowhere, 0), 0u) << failed.err;
 }

@@ -7,7 +7,10 @@
 #include "app/updater_fixture.h"
 #include "site_db.h"
 #include "support/package_server.h"
+#include "workflow/upgrade_script.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -41,9 +44,12 @@ struct Chain {
         folder.write("kvayarlar.ini",
                      "[BAGLANTI]\r\nSUNUCU_IP=" + server_ip + "\r\nDB_ADRES=" + db.Path() + "\r\n");
         folder.write("update/marker");
-        updater = std::make_unique<Updater>(served_by(packages));
+        updater.reset(); // an earlier run's application lets go of the error box first
+        package_step_ran_before_box.clear();
+        updater = std::make_unique<Updater>(served_by(packages), run_log);
         updater->backend.on_box = [this](const window::BoxRecord&) {
             package_step_ran_before_box.push_back(package_step_ran());
+            if (package_step_ran_before_box.size() == 1 && at_first_box) at_first_box();
         };
         updater->unlock();
         ASSERT_TRUE(updater->backend.click("Button4"));
@@ -73,6 +79,8 @@ struct Chain {
     SiteFolder folder;
     std::unique_ptr<Updater> updater;
     std::vector<bool> package_step_ran_before_box;
+    std::function<void()> at_first_box; // runs while the first box of a run is open
+    bool run_log = false;               // the updater writes KVUpdate.log in the site folder
 };
 
 class UpgradeStep : public ::testing::TestWithParam<Attach> {};
@@ -121,9 +129,6 @@ TEST_P(UpgradeStep, UpgradesOnceThenRefusesWithTheNotice) {
     EXPECT_EQ(chain.count("faturabilgi"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),
-                         [](const auto& info) { return std::string(attach_name(info.param)); });
-
 TEST(UpgradeStep, YearMarkerDecides) {
     struct Case {
         const char* name;
@@ -164,20 +169,175 @@ TEST(UpgradeStep, YearMarkerDecides) {
     }
 }
 
-TEST(UpgradeStep, RefusedStatementIsShownAndTheUpgradeCompletes) {
-    Chain chain;
-    chain.db.Isql("create table ef_seri (x integer);");
+// The script's own CREATE TABLE of EF_SERI, for a database that already has
+// the table as the upgrade makes it.
+std::string script_statement(const std::string& head) {
+    const std::string& script = upgrade_script();
+    const size_t from = script.find(head);
+    return script.substr(from, script.find(";", from) + 1 - from);
+}
+
+// A statement of the script fails; the schema check decides what the marker
+// says. Each cause is then mended and the next run completes the upgrade
+// without a second default row.
+TEST_P(UpgradeStep, FailedStatementsAndTheSchemaCheck) {
+    struct Case {
+        const char* name;
+        std::string cause;     // isql statements, run before the update
+        const char* box;       // a part of the box shown while the script runs
+        std::string error;     // a part of the step's error, shown after the package step; empty: none
+        const char* mend;      // isql statements that remove the cause
+        bool held_row = false; // another attachment holds an uncommitted update of FIRMABILGI
+    };
+    const Case cases[] = {
+        {"EF_SERI with the script's shape", script_statement("CREATE TABLE EF_SERI"),
+         "Table EF_SERI already exists", "", ""},
+        {"EF_SERI with other columns", "create table ef_seri (x integer);", "Table EF_SERI already exists",
+         "2027 Database güncellemesi tamamlanamadı. Eksik nesneler: table EF_SERI: column BELGETURU missing, "
+         "column YIL missing, column PREFIX missing, column SONNO missing",
+         "drop table ef_seri;"},
+        // A view on the column does not stop its change in Firebird 3; an index
+        // too long for the new size does, at the commit, which stops the run.
+        {"obrk2 held by an index", "create index ix_obrk2 on urunler (obrk2);", nullptr,
+         "key size exceeds implementation restriction for index \"IX_OBRK2\"\r2027 Database güncellemesi "
+         "tamamlanamadı. Eksik nesneler: table URUNLER: column OBRK2 is VARCHAR(100), not VARCHAR(7000); "
+         "procedure SP_URUN_BILGI_GUNCELLE missing",
+         "drop index ix_obrk2;"},
+        {"FIRMABILGI held by another workstation", "", "update conflicts with concurrent update",
+         "2027 yıl işareti yazılamadı: deadlock", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Chain chain(GetParam());
+        if (!c.cause.empty()) chain.db.Isql(c.cause);
+        TDbConnection other;
+        TDbTransaction other_t;
+        if (c.held_row) {
+            configure(other, other_t, GetParam(), chain.db.Path());
+            TDbSQL update;
+            update.SetConnection(&other);
+            update.AutoCommit = false;
+            update.SetSQL("update firmabilgi set firmaadi = 'Kasa 2'");
+            update.Execute(); // stays uncommitted
+        }
+        chain.press_start();
+        ASSERT_FALSE(chain.boxes().empty());
+        if (c.box) {
+            EXPECT_NE(chain.boxes()[0].text.find(c.box), std::string::npos) << chain.boxes()[0].text;
+            EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "shown while the script runs";
+        }
+        EXPECT_TRUE(chain.package_step_finished());
+        const bool failed = chain.package_step_ran_before_box.back();
+        if (c.error.empty()) {
+            EXPECT_FALSE(failed) << chain.boxes().back().text;
+            EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+            EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
+            continue;
+        }
+        ASSERT_TRUE(failed) << "the step ends with an error";
+        EXPECT_NE(chain.boxes().back().text.find(c.error), std::string::npos) << chain.boxes().back().text;
+        EXPECT_EQ(chain.log().size(), 1u);
+        EXPECT_EQ(chain.log()[0].rfind("2027 Database güncellemesi tamamlanamadı: ", 0), 0u)
+            << chain.log()[0];
+        EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+        EXPECT_EQ(chain.has_relation("EF_GIDEN"), c.box != nullptr)
+            << "the statements after a failed one run";
+
+        if (c.held_row) {
+            other_t.Rollback();
+            other.Close();
+        }
+        if (*c.mend) chain.db.Isql(c.mend);
+        chain.press_start();
+        EXPECT_TRUE(std::ranges::none_of(chain.package_step_ran_before_box, std::identity()))
+            << "no error after the package step: " << chain.boxes().back().text;
+        EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+        EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
+        EXPECT_EQ(chain.count("faturabilgi"), 1) << "a re-run adds no second default row";
+    }
+}
+
+// The backup the step makes before the script, restored into a new database
+// by gbak through the server: it is the database as it was before the run.
+// A second run at the same marker keeps it.
+TEST_P(UpgradeStep, BackupComesFirstAndIsKept) {
+    Chain chain(GetParam());
+    chain.run_log = true;
+    chain.db.Isql("create table ef_seri (x integer);"); // the first run leaves the marker at 2026
+    const int64_t products = chain.count("urunler");
+    chain.press_start();
+    const std::filesystem::path backup = chain.db.Path() + ".2026.fbk";
+    ASSERT_TRUE(std::filesystem::exists(backup));
+    EXPECT_FALSE(std::filesystem::exists(backup.string() + ".part"));
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+    const std::string first = read_file(backup.string());
+    {
+        // The run log's order: the backup, then the script's first statement (its error box).
+        const std::string record = read_file(utf8(chain.folder.path() / "KVUpdate.log"));
+        const size_t made = record.find("database: backup made: " + backup.string());
+        ASSERT_NE(made, std::string::npos) << record;
+        EXPECT_LT(record.find("status: Veritabanı yedekleniyor.."), made);
+        EXPECT_LT(made, record.find("error box: unsuccessful metadata update"));
+    }
+
+    chain.db.Isql("drop table ef_seri;");
+    chain.press_start();
+    EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
+    EXPECT_EQ(read_file(backup.string()), first) << "the first backup at 2026 is kept";
+    EXPECT_FALSE(std::filesystem::exists(chain.db.Path() + ".2027.fbk"));
+
+    const std::string restored = chain.db.Folder() + "/restored.fdb";
+    run("LC_ALL=C.UTF-8 gbak -c -user SYSDBA -password " + std::string(kSiteDatabasePassword) + " " +
+        backup.string() + " localhost:" + restored);
+    EXPECT_EQ(row_count(Attach::Server, restored, "firmabilgi where yil = 2026"), 1);
+    EXPECT_EQ(row_count(Attach::Server, restored, "urunler"), products);
+    EXPECT_TRUE(test::has_relation(Attach::Server, restored, "EF_SERI")) << "the table the site had";
+    EXPECT_FALSE(test::has_relation(Attach::Server, restored, "EF_GIDEN")) << "taken before the script";
+    EXPECT_FALSE(test::has_relation(Attach::Server, restored, "FATURABILGI"));
+}
+
+// When the backup cannot be written no statement of the script runs; the
+// chain goes on and the step's error is shown after it.
+TEST_P(UpgradeStep, NoStatementRunsWithoutABackup) {
+    Chain chain(GetParam());
+    std::filesystem::create_directory(chain.db.Path() + ".2026.fbk.part"); // the engine cannot write there
     chain.press_start();
     ASSERT_EQ(chain.boxes().size(), 1u);
-    EXPECT_EQ(chain.boxes()[0].text,
-              "unsuccessful metadata update\rCREATE TABLE EF_SERI failed\rTable EF_SERI already exists.");
-    EXPECT_EQ(chain.boxes()[0].icon, window::BoxIcon::Error);
-    EXPECT_FALSE(chain.package_step_ran_before_box[0]) << "shown while the script runs";
+    EXPECT_EQ(chain.boxes()[0].text.rfind("Veritabanı yedeklenemedi (" + chain.db.Path() + ".2026.fbk): ", 0),
+              0u)
+        << chain.boxes()[0].text;
+    EXPECT_TRUE(chain.package_step_ran_before_box[0]);
     EXPECT_TRUE(chain.package_step_finished());
-    EXPECT_EQ(chain.log(), std::vector<std::string>{kLogLine});
-    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
-    EXPECT_TRUE(chain.has_relation("EF_GIDEN"));
-    EXPECT_TRUE(chain.has_relation("KAMPANYA_BILGI"));
+    EXPECT_TRUE(chain.log().empty());
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
+    EXPECT_FALSE(chain.has_relation("EF_GIDEN"));
+    EXPECT_EQ(chain.count("rdb$procedures where rdb$procedure_name = 'STOK_SAY'"), 0);
+    EXPECT_FALSE(std::filesystem::exists(chain.db.Path() + ".2026.fbk"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),
+                         [](const auto& info) { return std::string(attach_name(info.param)); });
+
+// The connection is cut while the script runs (the server ends the step's
+// attachment while the first error box is open): the step ends with the lost
+// connection, not with the earlier statement's error, and the marker stays.
+TEST(UpgradeStep, LostConnectionIsTheStepsError) {
+    Chain chain;
+    chain.db.Isql("create table ef_seri (x integer);");
+    bool cut = false;
+    chain.at_first_box = [&] {
+        chain.db.Isql("delete from mon$attachments where mon$attachment_id <> current_connection "
+                      "and mon$system_flag = 0;");
+        cut = true;
+    };
+    chain.press_start();
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(chain.package_step_finished());
+    ASSERT_TRUE(chain.package_step_ran_before_box.back());
+    const std::string error = chain.boxes().back().text;
+    EXPECT_EQ(error.find("already exists"), std::string::npos) << error;
+    EXPECT_NE(error.find("connection shutdown"), std::string::npos) << error;
+    EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
 }
 
 TEST(UpgradeStep, UnreachableServerIsReportedAfterThePackageStep) {
@@ -213,7 +373,10 @@ TEST(UpgradeStep, FailedFinalCommitShowsItsOwnError) {
         << chain.boxes()[0].text;
     EXPECT_TRUE(chain.package_step_ran_before_box[0]);
     EXPECT_TRUE(chain.package_step_finished());
-    EXPECT_TRUE(chain.log().empty());
+    EXPECT_EQ(chain.log(),
+              std::vector<std::string>{"2027 Database güncellemesi tamamlanamadı: 1 nesne eksik."});
+    EXPECT_NE(chain.boxes()[0].text.find("Eksik nesneler: row of FATURABILGI with FBID 1 missing"),
+              std::string::npos);
     EXPECT_EQ(chain.scalar("select yil from firmabilgi"), 2026);
     EXPECT_EQ(chain.count("faturabilgi"), 0) << "the data statements are undone";
     EXPECT_TRUE(chain.has_relation("EF_SERI")) << "committed definitions stay";

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -37,6 +38,9 @@ TEST(Check, HealthySitePasses) {
     EXPECT_EQ(db["details"]["year marker"], "2026");
     EXPECT_EQ(db["details"]["upgrade"], "would run");
     EXPECT_EQ(db["details"]["other attachments"], Json::array());
+    const Json& lacks = db["details"]["schema: 2027 lacks"];
+    EXPECT_EQ(lacks.size(), 17u) << lacks.dump() << ": every object the upgrade makes, before it";
+    EXPECT_NE(std::find(lacks.begin(), lacks.end(), "table EF_SERI missing"), lacks.end()) << lacks.dump();
     EXPECT_EQ(check_named(run.report, "package server")["details"]["releases"],
               "not verified: this build carries no release key");
     const Json& packages = check_named(run.report, "package server")["packages"];
@@ -78,6 +82,11 @@ TEST(Check, SpoiledSitesFailTheirCheck) {
              c->Open();
          },
          "database", "1 other attachment(s) hold the database"},
+        {"a marker that says 2027 without the 2027 schema",
+         [](Site& site, PackageServer*, const Release&, auto&) {
+             site.db().Isql("update firmabilgi set yil = 2027;");
+         },
+         "database", "the marker says 2027 but the 2027 schema lacks 17 object(s)"},
         {"a read-only program file",
          [](Site& site, PackageServer*, const Release&, auto&) {
              write_file((site.dir() / "gds32.dll").string(), "old library");

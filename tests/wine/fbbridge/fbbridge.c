@@ -12,6 +12,8 @@
  *   local attach of small sites) means nothing to the Linux client, which
  *   would read "C" as a host name. Such a path is turned into the Unix path
  *   Wine maps it to, so the embedded engine opens the file itself.
+ * The same holds for the database and the backup file that a service request
+ * names (the backup of a local database is made by the embedded engine).
  * Handles, status vectors and SQL descriptors have the same layout on both
  * sides (no `long` crosses), so everything else passes through unchanged. */
 #include <stdarg.h>
@@ -65,7 +67,14 @@ static locale_t c_locale;
     X(void, isc_get_client_version, (char *))                                                                \
     X(int, isc_get_client_major_version, (void))                                                             \
     X(int, isc_get_client_minor_version, (void))                                                             \
-    X(int, fb_shutdown, (unsigned int, int))
+    X(int, fb_shutdown, (unsigned int, int))                                                                 \
+    X(ISC_STATUS, isc_service_attach,                                                                        \
+      (ISC_STATUS *, unsigned short, const char *, FB_HANDLE *, unsigned short, const char *))               \
+    X(ISC_STATUS, isc_service_detach, (ISC_STATUS *, FB_HANDLE *))                                           \
+    X(ISC_STATUS, isc_service_start, (ISC_STATUS *, FB_HANDLE *, FB_HANDLE *, unsigned short, const char *)) \
+    X(ISC_STATUS, isc_service_query,                                                                         \
+      (ISC_STATUS *, FB_HANDLE *, FB_HANDLE *, unsigned short, const char *, unsigned short, const char *,    \
+       unsigned short, char *))
 CLIENT_CALLS(ENTRY)
 
 /* Loads the Linux client and resolves every call; a missing one fails the
@@ -236,3 +245,77 @@ FORWARD_VOID(fbb_get_client_version, isc_get_client_version, (char *buf), (buf))
 FORWARD(int, fbb_get_client_major_version, isc_get_client_major_version, (void), ())
 FORWARD(int, fbb_get_client_minor_version, isc_get_client_minor_version, (void), ())
 FORWARD(int, fbb_shutdown, fb_shutdown, (unsigned int timeout, int reason), (timeout, reason))
+
+FORWARD(ISC_STATUS, fbb_service_attach, isc_service_attach,
+        (ISC_STATUS * s, unsigned short nl, const char *name, FB_HANDLE *svc, unsigned short sl, const char *spb),
+        (s, nl, name, svc, sl, spb))
+FORWARD(ISC_STATUS, fbb_service_detach, isc_service_detach, (ISC_STATUS * s, FB_HANDLE *svc), (s, svc))
+FORWARD(ISC_STATUS, fbb_service_query, isc_service_query,
+        (ISC_STATUS * s, FB_HANDLE *svc, FB_HANDLE *reserved, unsigned short sl, const char *send,
+         unsigned short rl, const char *request, unsigned short bl, char *buf),
+        (s, svc, reserved, sl, send, rl, request, bl, buf))
+
+/* A service request with its file names (isc_spb_dbname 106, isc_spb_bkp_file
+ * 5: two length bytes and the name) mapped as for an attach. Other items are
+ * copied as they are: isc_spb_verbose (107) has no value, isc_spb_options
+ * (108) four bytes. A request the bridge cannot read goes through unchanged. */
+ISC_STATUS WINAPI fbb_service_start(ISC_STATUS *status, FB_HANDLE *svc, FB_HANDLE *reserved, unsigned short length,
+                                    const char *spb)
+{
+    char *out = HeapAlloc(GetProcessHeap(), 0, (size_t)length + 8192);
+    size_t at = 1, used = 1;
+    unsigned short out_length = length;
+    ISC_STATUS r;
+    if (!out || !length) goto unchanged;
+    out[0] = spb[0];
+    while (at < length)
+    {
+        unsigned char tag = (unsigned char)spb[at];
+        if (tag == 106 || tag == 5)
+        {
+            size_t n, m;
+            char *mapped;
+            if (at + 3 > length) goto unchanged;
+            n = (unsigned char)spb[at + 1] | (size_t)(unsigned char)spb[at + 2] << 8;
+            if (at + 3 + n > length) goto unchanged;
+            mapped = is_drive_path(spb + at + 3, n) ? unix_path(spb + at + 3, n, FALSE) : NULL;
+            m = mapped ? strlen(mapped) : n;
+            if (used + 3 + m > (size_t)length + 8192 || m > 65535)
+            {
+                if (mapped) HeapFree(GetProcessHeap(), 0, mapped);
+                goto unchanged;
+            }
+            out[used] = (char)tag;
+            out[used + 1] = (char)(m & 0xff);
+            out[used + 2] = (char)(m >> 8);
+            memcpy(out + used + 3, mapped ? mapped : spb + at + 3, m);
+            if (mapped) HeapFree(GetProcessHeap(), 0, mapped);
+            used += 3 + m;
+            at += 3 + n;
+        }
+        else if (tag == 107)
+        {
+            out[used++] = spb[at++];
+        }
+        else if (tag == 108)
+        {
+            if (at + 5 > length) goto unchanged;
+            memcpy(out + used, spb + at, 5);
+            used += 5;
+            at += 5;
+        }
+        else
+            goto unchanged;
+    }
+    if (used > 65535) goto unchanged;
+    out_length = (unsigned short)used;
+    IN_C_LOCALE(r = p_isc_service_start(status, svc, reserved, out_length, out));
+    HeapFree(GetProcessHeap(), 0, out);
+    return r;
+unchanged:
+    if (out) HeapFree(GetProcessHeap(), 0, out);
+    {
+        IN_C_LOCALE(r = p_isc_service_start(status, svc, reserved, length, spb));
+    }
+    return r;
+}
