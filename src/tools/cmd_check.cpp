@@ -44,7 +44,7 @@ std::vector<CheckResult> run_checks() {
     if (!notices.empty()) {
         // Without settings the updater ends at start-up: nothing further to foresee.
         for (const char* name : {"database", "client library", "archive library", "package server",
-                                 "program folder", "free space", "programs"}) {
+                                 "program folder", "free space", "programs", "kept release"}) {
             results.emplace_back(name);
             results.back().fail("not checked: the updater would end at start-up");
         }
@@ -57,6 +57,7 @@ std::vector<CheckResult> run_checks() {
     results.push_back(check_program_folder(*form));
     results.push_back(check_free_space(*form, results[4]));
     results.push_back(check_programs_running());
+    results.push_back(check_kept_release());
     return results;
 }
 

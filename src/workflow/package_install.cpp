@@ -1,13 +1,19 @@
 // The package installation step: reset the update folder, fetch the logo and
-// the release packages, unpack them, put the programs and client libraries
-// in place, start the product again and end the updater.
+// the release packages, unpack them, put the programs, the reports and the
+// client libraries in place, start the product again and end the updater.
 //
 // A package is put into place only when its download and its extraction both
 // succeeded: otherwise its programs are not stopped and nothing of it is
-// copied (or, for the reports, unpacked in place), so the product keeps its
-// current version; the archive is closed all the same and the step ends
-// with the error. The reader deletes any item it reports damaged, so every
-// file copied came whole out of its package.
+// put in place, so the product keeps its current version; the archive is
+// closed all the same and the step ends with the error. The reader deletes
+// any item it reports damaged, so every file put in place came whole out of
+// its package.
+//
+// Every file goes into place through TFilePlacer: written beside its target,
+// flushed, renamed over it, the old file kept. A file that cannot be put in
+// place (missing from its package, a target that is read-only, in use or a
+// folder, no room on the volume) ends the step with its error, as a failed
+// download does; nothing is started then.
 //
 // A package whose download failed is not opened at all: there is no file
 // (the download leaves none), and the archive's error would replace the
@@ -18,9 +24,33 @@
 #include "platform/program_start.h"
 #include "rtl/in_any_case.h"
 #include "workflow/packages.h"
+#include "workflow/put_in_place.h"
 #include "workflow/task_killer.h"
 
 namespace kv {
+namespace {
+
+// The files below `folder`\`sub`, as names from `sub` on ("report\\alt\\kasa.fr3"),
+// links not followed.
+std::vector<std::string> files_below(const std::string& folder, const std::string& sub) {
+    std::vector<std::string> names;
+    const auto entries = os::list_directory(folder + "\\" + sub);
+    if (!entries) return names;
+    for (const os::DirEntry& e : *entries) {
+        if (e.name == "." || e.name == ".." || e.is_link) continue;
+        const std::string name = sub + "\\" + e.name;
+        if (!e.is_directory) {
+            names.push_back(name);
+        } else {
+            for (std::string& below : files_below(folder, name))
+                names.push_back(std::move(below));
+        }
+    }
+    return names;
+}
+
+} // namespace
+
 void TForm1::Button5Click(TObject*) {
     std::string update = FSettings.UpdateFolder;
     const std::string work = os::current_directory();
@@ -38,17 +68,51 @@ void TForm1::Button5Click(TObject*) {
         }
         Log().Extraction(package(name), target, *Arch, nullptr);
     };
-    // Copy results are not looked at: a missing source or a busy target is
-    // passed over, in the window; the run log keeps why.
-    auto put_in_place = [&](const std::string& folder, const char* name) {
-        const std::string target = work + "\\" + name;
-        const FileFacts before = file_facts(target);
-        const bool copied = os::copy_file(folder + "\\" + name, target);
-        Log().PutInPlace(target, before, copied ? std::nullopt : std::optional<uint32_t>(os::last_error()));
+    // Each file goes in whole or not at all, the file it replaces kept
+    // (workflow/put_in_place.h). One that cannot ends the step with the
+    // error, as a failed download does; those before it stay in place.
+    std::optional<TFilePlacer> placer;
+    auto put_in_place = [&](const std::string& folder, const std::vector<std::string>& names) {
+        if (names.empty()) return;
+        std::vector<std::string> sources;
+        for (const std::string& name : names)
+            sources.push_back(folder + "\\" + name);
+        try {
+            placer->CheckSpace(sources, names);
+        } catch (...) {
+            Log().PutInPlace(work + "\\" + names.front(), "", std::current_exception());
+            throw;
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            const std::string target = work + "\\" + names[i];
+            try {
+                const Placed placed = placer->Place(sources[i], names[i]);
+                Log().PutInPlace(target,
+                                 placed == Placed::Replaced ? "replaced, the old file kept"
+                                 : placed == Placed::Added  ? "added"
+                                                            : "already in place",
+                                 nullptr);
+            } catch (...) {
+                Log().PutInPlace(target, "", std::current_exception());
+                throw;
+            }
+        }
+    };
+    // The archive is closed after a failed copy too, so that the next run's
+    // reset can remove the package it read.
+    auto close_after = [&](const Stages& copy) {
+        if (!copy.failed()) return Arch->Close();
+        try {
+            Arch->Close();
+        } catch (...) {
+            // The copy's error is the one shown.
+        }
     };
 
     // With a release key: the release's manifest, verified before anything is touched.
     FetchRelease();
+    // A change a crash left unfinished is finished or undone before anything else.
+    placer.emplace(work);
 
     // 1. Folder reset, of a folder asked again now.
     update = UpdateFolderToEmpty();
@@ -62,7 +126,8 @@ void TForm1::Button5Click(TObject*) {
     Arch =
         CreateInArchive(CLSID_CFormatRar5, Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary)
                                                                          : Config.ArchiveLibrary);
-    DownloadFile("http://" + Config.PackageHost + "/logo1024.png", work + "\\logo1024.png");
+    DownloadFile("http://" + Config.PackageHost + "/logo1024.png", update + "\\logo1024.png");
+    put_in_place(update, {"logo1024.png"});
 
     // 4. Product.
     {
@@ -81,8 +146,8 @@ void TForm1::Button5Click(TObject*) {
                 KillProcessByName("kuvento.exe", OnProgramStopped);
                 ProcessMessages();
             });
-            copy.then_in_any_case([&] { put_in_place(update, "kuvento.exe"); });
-            copy.then([&] { Arch->Close(); });
+            copy.then_in_any_case([&] { put_in_place(update, {"kuvento.exe"}); });
+            copy.then_in_any_case([&] { close_after(copy); });
             copy.finish();
         });
         s.finish();
@@ -106,17 +171,15 @@ void TForm1::Button5Click(TObject*) {
                 KillProcessByName("telvano.exe", OnProgramStopped);
                 KillProcessByName("kvbck.exe", OnProgramStopped);
             });
-            copy.then_in_any_case([&] {
-                put_in_place(update, "telvano.exe");
-                put_in_place(update, "kvbck.exe");
-            });
-            copy.then([&] { Arch->Close(); });
+            copy.then_in_any_case([&] { put_in_place(update, {"telvano.exe", "kvbck.exe"}); });
+            copy.then_in_any_case([&] { close_after(copy); });
             copy.finish();
         });
         s.finish();
     }
 
-    // 6. Reports, unpacked in place: not at all when the download failed.
+    // 6. Reports, unpacked into the update folder and then put in place each:
+    // not at all when the download failed.
     {
         Stages s;
         s.then([&] {
@@ -130,9 +193,10 @@ void TForm1::Button5Click(TObject*) {
                 if (s.failed()) return;
                 SetStatusText("Raporlar Kopyalanıyor");
                 ProcessMessages();
-                unpack(s, "report.rar", work + "\\report\\");
+                unpack(s, "report.rar", update + "\\report\\");
+                put_in_place(update, files_below(update, "report"));
             });
-            place.then_in_any_case([&] { Arch->Close(); });
+            place.then_in_any_case([&] { close_after(place); });
             place.finish();
         });
         s.finish();
@@ -156,7 +220,7 @@ void TForm1::Button5Click(TObject*) {
                 SetStatusText("Yazdırma Kopyalanıyor");
                 ProcessMessages();
                 Arch->Close();
-                put_in_place(update, "dorvika.exe");
+                put_in_place(update, {"dorvika.exe"});
             });
             place.finish();
         });
@@ -180,8 +244,7 @@ void TForm1::Button5Click(TObject*) {
                 SetStatusText("DLL ler Kopyalanıyor");
                 ProcessMessages();
                 Arch->Close();
-                for (const char* library : kClientLibraries)
-                    put_in_place(update + "\\dll", library);
+                put_in_place(update + "\\dll", {std::begin(kClientLibraries), std::end(kClientLibraries)});
             });
             place.finish();
         });
@@ -196,6 +259,7 @@ void TForm1::Button5Click(TObject*) {
             Button4.SetEnabled(true);
             for (const char* program : {"\\kuventoCMX.exe", "\\kuvento.exe"})
                 Log().ProgramStarted(work + program, os::start_program(work + program));
+            Log().PackageStepCompleted();
         },
         [&] { Terminate(); });
 }

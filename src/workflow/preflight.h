@@ -76,6 +76,10 @@ CheckResult check_program_folder(TForm1& form);
 // Room for the packages and their extracted contents, as the package check
 // measured them, on the update folder's volume.
 CheckResult check_free_space(const TForm1& form, const CheckResult& packages);
+// The kept release (the files the last update replaced) and whether each
+// kept file is whole; whether the program folder holds the kept set; and a
+// change a crash left unfinished, which the next start finishes or undoes.
+CheckResult check_kept_release();
 // The product's programs running now (the update stops them).
 CheckResult check_programs_running();
 

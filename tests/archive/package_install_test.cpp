@@ -39,7 +39,7 @@ public:
 };
 
 class PackageStep : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         // Programs started here end by themselves should a test stop early.
         ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "60000", 1);
@@ -237,6 +237,96 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.program).substr(0, 7) +
                (info.param.items.empty() ? "Missing" : "Damaged");
     });
+
+// A file that cannot be put in place ends the step with the error box that
+// names it and the system's reason, as a failed download ends it: nothing is
+// started, the window stays with both step buttons, no later phase runs, and
+// what the phases before it put in place stays. The target is as it was.
+struct Blocked {
+    const char* name;
+    std::function<void(PackageStep&)> block;
+    const char* file;   // the file named in the box
+    std::string reason; // the rest of the box
+    bool product_updated;
+};
+
+class BlockedTarget : public PackageStep, public ::testing::WithParamInterface<Blocked> {};
+
+TEST_P(BlockedTarget, EndsTheStepWithTheErrorAndStartsNothing) {
+    const Blocked& c = GetParam();
+    make_site("localhost", false);
+    c.block(*this);
+    run_step();
+
+    ASSERT_EQ(FBackend.boxes.size(), 1u);
+    const std::string& box = FBackend.boxes[0].text;
+    EXPECT_EQ(box.find("Cannot put file \"" + utf8(FSite.path()) + "\\" + c.file + "\" in place"), 0u) << box;
+    EXPECT_NE(box.find(c.reason), std::string::npos) << box;
+    EXPECT_EQ(std::count(FBackend.statuses.begin(), FBackend.statuses.end(), "İndirmeler Tamamlandı"), 0);
+    EXPECT_EQ(updated("kuvento.exe"), c.product_updated);
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026"); // no later phase ran
+    EXPECT_FALSE(FApp.Terminated());
+    EXPECT_TRUE(FForm->Button5.Enabled());
+    EXPECT_EQ(starts().size(), 3u); // nothing was started
+    EXPECT_FALSE(fs::exists(FSite.path() / (std::string(c.file) + ".kvnew")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, BlockedTarget,
+    ::testing::Values(
+        Blocked{"ReadOnlyProduct",
+                [](PackageStep& t) {
+                    ASSERT_TRUE(os::set_read_only(utf8(t.FSite.path() / "kuvento.exe"), true));
+                },
+                "kuvento.exe", os::system_error_text(EACCES), false},
+        // The backup program's file is a folder: the mobile program before it is in place.
+        Blocked{"FolderInTheWay",
+                [](PackageStep& t) {
+                    fs::remove(t.FSite.path() / "kvbck.exe");
+                    fs::create_directory(t.FSite.path() / "kvbck.exe");
+                },
+                "kvbck.exe", "a folder of that name is in the way", true},
+        Blocked{"MissingFromItsPackage",
+                [](PackageStep& t) {
+                    t.FPackages->serve("telvano.rar", {{"telvano.exe", t.FProgram + kNewVersion}});
+                },
+                "kvbck.exe", "the package holds no file \"kvbck.exe\"", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// After a whole run, kvtool rollback stops the product and puts back exactly
+// what the program folder held before it, without the network; it refuses,
+// and changes nothing, once a kept file was altered.
+TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
+    make_site("localhost", false);
+    const std::string cmx = site_file("kuventoCMX.exe");
+    run_step();
+    ASSERT_EQ(box_texts(), std::vector<std::string>{});
+    ASSERT_TRUE(updated("kuvento.exe"));
+    ASSERT_TRUE(wait_until([&] { return starts().size() == 5; }));
+    const std::string out = utf8(FSite.path() / "rollback.out"), err = utf8(FSite.path() / "rollback.err");
+    const std::string rollback = "\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"";
+
+    FPackages.reset(); // no package server from here on
+    ASSERT_EQ(std::system(rollback.c_str()), 0) << read_file(err);
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        EXPECT_EQ(site_file(p), FProgram) << p;
+    EXPECT_EQ(site_file("kuventoCMX.exe"), cmx);
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
+    EXPECT_FALSE(fs::exists(FSite.path() / "report" / "alt" / "kasa.fr3")) << "it came with the release";
+    EXPECT_FALSE(fs::exists(FSite.path() / "logo1024.png"));
+    for (const char* l : kServedLibraries)
+        EXPECT_FALSE(fs::exists(FSite.path() / l)) << l;
+    const auto product = started_ids(log(), "kuvento.exe");
+    ASSERT_EQ(product.size(), 2u);
+    EXPECT_FALSE(process_running(product[1], "kuvento.exe")) << "the restarted product was stopped first";
+
+    write_file((FSite.path() / "onceki-surum" / "telvano.exe").string(), "altered");
+    install_fake_program(FSite.path(), "kuvento.exe"); // what a later run would have left
+    write_file((FSite.path() / "kuvento.exe").string(), "release 2028");
+    EXPECT_NE(std::system(rollback.c_str()), 0);
+    EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos) << read_file(err);
+    EXPECT_EQ(site_file("kuvento.exe"), "release 2028");
+}
 
 // A window with a release key installs a release signed with its private key,
 // and refuses every spoilt one: nothing of it is opened or put in place, the
