@@ -139,7 +139,10 @@ void keep(const std::string& program_folder, const std::string& target, const st
           const std::optional<std::string>& old_sha) {
     const std::string kept = kept_file_path(program_folder, name);
     if (!make_parent_folders(kept)) fail(target, os::last_error());
-    if (os::file_exists(kept) && !os::delete_file(kept)) fail(target, os::last_error());
+    // A kept file may carry the read-only attribute of the file it was.
+    if (os::file_exists(kept) && !os::delete_file(kept) &&
+        !(os::set_read_only(kept, false) && os::delete_file(kept)))
+        fail(target, os::last_error());
     KeptFile entry{name, false, 0, ""};
     if (old_sha) {
         if (!os::hard_link(target, kept) && !os::copy_file_durably(target, kept, target))
@@ -238,6 +241,14 @@ std::vector<Recovered> recover_unfinished(const std::string& program_folder) {
             os::delete_file(temp);
             done.push_back({c.name, true});
         } else if (!removal && sha_of(temp) == c.new_sha256) {
+            // The old file is kept first, as the change would have kept it
+            // (again, when the crash came after that).
+            if (c.old_sha256 == kAbsent)
+                keep(program_folder, target, c.name, std::nullopt);
+            else if (sha_of(target) == c.old_sha256)
+                keep(program_folder, target, c.name, c.old_sha256);
+            else if (!os::file_exists(target) && sha_of(aside) == c.old_sha256)
+                keep(program_folder, aside, c.name, c.old_sha256);
             if (!(os::file_exists(target) ? swap_in(temp, target) : os::move_file(temp, target)))
                 fail(target, os::last_error());
             done.push_back({c.name, true});

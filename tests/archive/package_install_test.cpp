@@ -13,6 +13,7 @@
 #include "support/fake_programs.h"
 #include "support/package_server.h"
 #include "support/signed_release.h"
+#include "workflow/put_in_place.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kv::test {
 namespace {
@@ -327,6 +333,85 @@ TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
     EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos) << read_file(err);
     EXPECT_EQ(site_file("kuvento.exe"), "release 2028");
 }
+
+// The crash matrix: the step, in a child process, is killed (SIGKILL) from
+// outside at each record of its journal, that is, just before and just after
+// each file's rename. Afterwards every product file is the whole old or the
+// whole new one, the product starts, and the next run (which recovers first)
+// brings the site to the release, with the site's release before the killed
+// run as the kept one.
+class CrashMatrix : public PackageStep, public ::testing::WithParamInterface<int> {};
+
+size_t journal_records(const fs::path& journal) {
+    std::error_code ec;
+    if (!fs::exists(journal, ec)) return 0;
+    const std::string text = read_file(journal.string());
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
+    const size_t kill_at = size_t(GetParam());
+    make_site("localhost", false);
+    struct Expected {
+        std::string name, before, after; // before empty: not there before the run
+    };
+    std::vector<Expected> files{{"logo1024.png", "", kServedLogo},
+                                {"report/satis.fr3", "report 2026", kServedReport},
+                                {"report/alt/kasa.fr3", "", kServedNestedReport}};
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        files.push_back({p, FProgram, FProgram + kNewVersion});
+    for (const char* l : kServedLibraries)
+        files.push_back({l, "", served_library(l)});
+    const fs::path journal = FSite.path() / "onceki-surum" / "journal.txt";
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        run_step();
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (journal_records(journal) >= kill_at) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            std::cout << "killed at journal record " << journal_records(journal) << "\n";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+
+    for (const Expected& f : files) {
+        const fs::path path = FSite.path() / f.name;
+        if (!fs::exists(path)) {
+            EXPECT_TRUE(f.before.empty()) << f.name << " is gone";
+            continue;
+        }
+        const std::string now = read_file(path.string());
+        EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before)) << f.name << " is cut: " << now.size();
+    }
+    ASSERT_TRUE(os::start_program(utf8(FSite.path() / "kuvento.exe")));
+    ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; })) << "the product starts";
+
+    run_step();
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_TRUE(FApp.Terminated());
+    for (const Expected& f : files)
+        EXPECT_EQ(site_file(f.name), f.after) << f.name;
+    const std::vector<KeptFile> kept = kept_release(utf8(FSite.path()));
+    EXPECT_EQ(kept.size(), files.size());
+    for (const KeptFile& k : kept) {
+        std::string name = k.name;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        auto f = std::find_if(files.begin(), files.end(), [&](const Expected& e) { return e.name == name; });
+        ASSERT_NE(f, files.end()) << name;
+        EXPECT_EQ(k.existed, !f->before.empty()) << name;
+        if (k.existed) EXPECT_EQ(read_file((FSite.path() / "onceki-surum" / f->name).string()), f->before) << name;
+    }
+}
+
+// Two records per file put in place: the logo, three programs, two reports and ten libraries.
+INSTANTIATE_TEST_SUITE_P(JournalRecords, CrashMatrix, ::testing::Range(1, 33));
 
 // A window with a release key installs a release signed with its private key,
 // and refuses every spoilt one: nothing of it is opened or put in place, the
