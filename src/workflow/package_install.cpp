@@ -15,6 +15,10 @@
 // folder, no room on the volume) ends the step with its error, as a failed
 // download does; nothing is started then.
 //
+// The packages, their status texts, the programs each stops, where each is
+// unpacked and what it puts in place come from the release's plan
+// (workflow/packages.h); each kind of package phase is one method below.
+//
 // A package whose download failed is not opened at all: there is no file
 // (the download leaves none), and the archive's error would replace the
 // download's, so the operator would never see what went wrong.
@@ -49,76 +53,209 @@ std::vector<std::string> files_below(const std::string& folder, const std::strin
     return names;
 }
 
-} // namespace
+// One run of the step over the release's plan: the stages every package
+// shares, and one method per kind of package phase.
+class PackageRun {
+public:
+    PackageRun(TForm1& form, std::string work) : FForm(form), FWork(std::move(work)), FPlacer(FWork) {}
 
-void TForm1::Button5Click(TObject*) {
-    std::string update = FSettings.UpdateFolder;
-    const std::string work = os::current_directory();
-    auto package = [&](const char* name) { return update + "\\" + name; };
-    auto download = [&](const char* name) { DownloadFile(FSettings.UpdateBaseUrl + name, package(name)); };
+    void SetUpdateFolder(std::string update) { FUpdate = std::move(update); }
+    const std::string& UpdateFolder() const noexcept { return FUpdate; }
+
+    // 3. The logo, fetched into the update folder and put in place.
+    void Logo() {
+        FForm.DownloadFile("http://" + FForm.Config.PackageHost + "/logo1024.png", FUpdate + "\\logo1024.png");
+        PutInPlace(FUpdate, {"logo1024.png"});
+    }
+
+    // 4. and 5.: download, unpack, stop the programs, put their files in place.
+    void Programs(const PackagePlan& p) {
+        Stages s;
+        s.then([&] {
+            FForm.SetStatusText(p.download_status);
+            Download(p);
+            FForm.ProcessMessages();
+        });
+        s.then_in_any_case([&] { Unpack(s, p); });
+        s.then_in_any_case([&] {
+            if (s.failed()) return FForm.Arch->Close();
+            Stages copy;
+            copy.then([&] {
+                FForm.SetStatusText(p.copy_status);
+                if (p.kind == PackageKind::MobileBackup) FForm.ProcessMessages();
+                Stop(p);
+                if (p.kind != PackageKind::MobileBackup) FForm.ProcessMessages();
+            });
+            copy.then_in_any_case([&] { PutInPlace(Unpacked(p), p.puts_in_place); });
+            copy.then_in_any_case([&] { CloseAfter(copy); });
+            copy.finish();
+        });
+        s.finish();
+    }
+
+    // 6. Reports: unpacked into the update folder, then each put in place;
+    // not at all when the download failed.
+    void Reports(const PackagePlan& p) {
+        Stages s;
+        s.then([&] {
+            FForm.SetStatusText(p.download_status);
+            Download(p);
+            FForm.ProcessMessages();
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] {
+                if (s.failed()) return;
+                FForm.SetStatusText(p.copy_status);
+                FForm.ProcessMessages();
+                Unpack(s, p);
+                PutInPlace(FUpdate, files_below(FUpdate, p.unpacks_into));
+            });
+            place.then_in_any_case([&] { CloseAfter(place); });
+            place.finish();
+        });
+        s.finish();
+    }
+
+    // 7. Printing: its program is stopped only once its package is whole in
+    // the update folder, and the archive is closed before the copy.
+    void Printing(const PackagePlan& p) {
+        Stages s;
+        s.then([&] {
+            FForm.SetStatusText(p.download_status);
+            FForm.ProcessMessages();
+            Download(p);
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] { Unpack(s, p); });
+            place.then_in_any_case([&] {
+                if (s.failed() || place.failed()) return FForm.Arch->Close();
+                Stop(p);
+                FForm.SetStatusText(p.copy_status);
+                FForm.ProcessMessages();
+                FForm.Arch->Close();
+                PutInPlace(Unpacked(p), p.puts_in_place);
+            });
+            place.finish();
+        });
+        s.finish();
+    }
+
+    // 8. Client libraries: the first status is set before the protected stages.
+    void Libraries(const PackagePlan& p) {
+        FForm.SetStatusText(p.download_status);
+        FForm.ProcessMessages();
+        Stages s;
+        s.then([&] {
+            Download(p);
+            FForm.ProcessMessages();
+        });
+        s.then_in_any_case([&] {
+            Stages place;
+            place.then([&] { Unpack(s, p); });
+            place.then_in_any_case([&] {
+                if (s.failed() || place.failed()) return FForm.Arch->Close();
+                FForm.SetStatusText(p.copy_status);
+                FForm.ProcessMessages();
+                FForm.Arch->Close();
+                PutInPlace(Unpacked(p), p.puts_in_place);
+            });
+            place.finish();
+        });
+        s.finish();
+    }
+
+private:
+    std::string Stored(const PackagePlan& p) const { return FUpdate + "\\" + p.file; }
+    // Where the package is unpacked (with a trailing separator below the update folder).
+    std::string Unpacked(const PackagePlan& p) const {
+        return p.unpacks_into.empty() ? FUpdate : FUpdate + "\\" + p.unpacks_into;
+    }
+
+    void Download(const PackagePlan& p) { FForm.DownloadFile(FForm.Settings().UpdateBaseUrl + p.file, Stored(p)); }
+
     // A package whose download failed is left alone (see above).
-    auto unpack = [&](const Stages& fetched, const char* name, const std::string& target) {
+    void Unpack(const Stages& fetched, const PackagePlan& p) {
         if (fetched.failed()) return;
+        const std::string target = p.unpacks_into.empty() ? FUpdate : Unpacked(p) + "\\";
         try {
-            Arch->OpenFile(package(name));
-            Arch->ExtractTo(target);
+            FForm.Arch->OpenFile(Stored(p));
+            FForm.Arch->ExtractTo(target);
         } catch (...) {
-            Log().Extraction(package(name), target, *Arch, std::current_exception());
+            FForm.Log().Extraction(Stored(p), target, *FForm.Arch, std::current_exception());
             throw;
         }
-        Log().Extraction(package(name), target, *Arch, nullptr);
-    };
+        FForm.Log().Extraction(Stored(p), target, *FForm.Arch, nullptr);
+    }
+
+    void Stop(const PackagePlan& p) {
+        for (const std::string& program : p.stops)
+            KillProcessByName(program, FForm.OnProgramStopped);
+    }
+
     // Each file goes in whole or not at all, the file it replaces kept
     // (workflow/put_in_place.h). One that cannot ends the step with the
     // error, as a failed download does; those before it stay in place.
-    std::optional<TFilePlacer> placer;
-    auto put_in_place = [&](const std::string& folder, const std::vector<std::string>& names) {
+    void PutInPlace(const std::string& folder, const std::vector<std::string>& names) {
         if (names.empty()) return;
         std::vector<std::string> sources;
         for (const std::string& name : names)
             sources.push_back(folder + "\\" + name);
         try {
-            placer->CheckSpace(sources, names);
+            FPlacer.CheckSpace(sources, names);
         } catch (...) {
-            Log().PutInPlace(work + "\\" + names.front(), "", std::current_exception());
+            FForm.Log().PutInPlace(FWork + "\\" + names.front(), "", std::current_exception());
             throw;
         }
         for (size_t i = 0; i < names.size(); ++i) {
-            const std::string target = work + "\\" + names[i];
+            const std::string target = FWork + "\\" + names[i];
             try {
-                const Placed placed = placer->Place(sources[i], names[i]);
-                Log().PutInPlace(target,
-                                 placed == Placed::Replaced ? "replaced, the old file kept"
-                                 : placed == Placed::Added  ? "added"
-                                                            : "already in place",
-                                 nullptr);
+                const Placed placed = FPlacer.Place(sources[i], names[i]);
+                FForm.Log().PutInPlace(target,
+                                   placed == Placed::Replaced ? "replaced, the old file kept"
+                                   : placed == Placed::Added  ? "added"
+                                                              : "already in place",
+                                   nullptr);
             } catch (...) {
-                Log().PutInPlace(target, "", std::current_exception());
+                FForm.Log().PutInPlace(target, "", std::current_exception());
                 throw;
             }
         }
-    };
+    }
+
     // The archive is closed after a failed copy too, so that the next run's
     // reset can remove the package it read.
-    auto close_after = [&](const Stages& copy) {
-        if (!copy.failed()) return Arch->Close();
+    void CloseAfter(const Stages& copy) {
+        if (!copy.failed()) return FForm.Arch->Close();
         try {
-            Arch->Close();
+            FForm.Arch->Close();
         } catch (...) {
             // The copy's error is the one shown.
         }
-    };
+    }
+
+    TForm1& FForm;
+    const std::string FWork;
+    std::string FUpdate;
+    TFilePlacer FPlacer;
+};
+
+} // namespace
+
+void TForm1::Button5Click(TObject*) {
+    const std::string work = os::current_directory();
 
     // With a release key: the release's manifest, verified before anything is touched.
     FetchRelease();
     // A change a crash left unfinished is finished or undone before anything else.
-    placer.emplace(work);
+    PackageRun run(*this, work);
 
     // 1. Folder reset, of a folder asked again now.
-    update = UpdateFolderToEmpty();
-    in_any_case([&] { DeleteDirectory(update); },
+    run.SetUpdateFolder(UpdateFolderToEmpty());
+    in_any_case([&] { DeleteDirectory(run.UpdateFolder()); },
                 [&] {
-                    os::create_directory(update);
+                    os::create_directory(run.UpdateFolder());
                     ProcessMessages();
                 });
 
@@ -126,129 +263,26 @@ void TForm1::Button5Click(TObject*) {
     Arch =
         CreateInArchive(CLSID_CFormatRar5, Config.ArchiveLibrary.empty() ? std::string(com::kSevenZipLibrary)
                                                                          : Config.ArchiveLibrary);
-    DownloadFile("http://" + Config.PackageHost + "/logo1024.png", update + "\\logo1024.png");
-    put_in_place(update, {"logo1024.png"});
+    run.Logo();
 
-    // 4. Product.
-    {
-        Stages s;
-        s.then([&] {
-            SetStatusText("Kuvento İndiriliyor..");
-            download("kuvento.rar");
-            ProcessMessages();
-        });
-        s.then_in_any_case([&] { unpack(s, "kuvento.rar", update); });
-        s.then_in_any_case([&] {
-            if (s.failed()) return Arch->Close();
-            Stages copy;
-            copy.then([&] {
-                SetStatusText("Kuvento Kopyalanıyor");
-                KillProcessByName("kuvento.exe", OnProgramStopped);
-                ProcessMessages();
-            });
-            copy.then_in_any_case([&] { put_in_place(update, {"kuvento.exe"}); });
-            copy.then_in_any_case([&] { close_after(copy); });
-            copy.finish();
-        });
-        s.finish();
-    }
-
-    // 5. Mobile and backup, on the server itself only.
-    if (fetches_mobile_package(FSettings)) {
-        Stages s;
-        s.then([&] {
-            SetStatusText("Mobil ve Yedekleme Indiriliyor..");
-            download("telvano.rar");
-            ProcessMessages();
-        });
-        s.then_in_any_case([&] { unpack(s, "telvano.rar", update); });
-        s.then_in_any_case([&] {
-            if (s.failed()) return Arch->Close();
-            Stages copy;
-            copy.then([&] {
-                SetStatusText("Mobil ve Yedekleme Kopyalanıyor");
-                ProcessMessages();
-                KillProcessByName("telvano.exe", OnProgramStopped);
-                KillProcessByName("kvbck.exe", OnProgramStopped);
-            });
-            copy.then_in_any_case([&] { put_in_place(update, {"telvano.exe", "kvbck.exe"}); });
-            copy.then_in_any_case([&] { close_after(copy); });
-            copy.finish();
-        });
-        s.finish();
-    }
-
-    // 6. Reports, unpacked into the update folder and then put in place each:
-    // not at all when the download failed.
-    {
-        Stages s;
-        s.then([&] {
-            SetStatusText("Raporlar İndiliyor..");
-            download("report.rar");
-            ProcessMessages();
-        });
-        s.then_in_any_case([&] {
-            Stages place;
-            place.then([&] {
-                if (s.failed()) return;
-                SetStatusText("Raporlar Kopyalanıyor");
-                ProcessMessages();
-                unpack(s, "report.rar", update + "\\report\\");
-                put_in_place(update, files_below(update, "report"));
-            });
-            place.then_in_any_case([&] { close_after(place); });
-            place.finish();
-        });
-        s.finish();
-    }
-
-    // 7. Printing, where the site has it. Its program is stopped only once
-    // its package is whole in the update folder.
-    if (fetches_printing_package(work)) {
-        Stages s;
-        s.then([&] {
-            SetStatusText("Yazdırma İndiriliyor..");
-            ProcessMessages();
-            download("dorvika.rar");
-        });
-        s.then_in_any_case([&] {
-            Stages place;
-            place.then([&] { unpack(s, "dorvika.rar", update); });
-            place.then_in_any_case([&] {
-                if (s.failed() || place.failed()) return Arch->Close();
-                KillProcessByName("dorvika.exe", OnProgramStopped);
-                SetStatusText("Yazdırma Kopyalanıyor");
-                ProcessMessages();
-                Arch->Close();
-                put_in_place(update, {"dorvika.exe"});
-            });
-            place.finish();
-        });
-        s.finish();
-    }
-
-    // 8. Client libraries.
-    SetStatusText("DLL dosyaları İndiriliyor..");
-    ProcessMessages();
-    {
-        Stages s;
-        s.then([&] {
-            download("dll.rar");
-            ProcessMessages();
-        });
-        s.then_in_any_case([&] {
-            Stages place;
-            place.then([&] { unpack(s, "dll.rar", update + "\\dll\\"); });
-            place.then_in_any_case([&] {
-                if (s.failed() || place.failed()) return Arch->Close();
-                SetStatusText("DLL ler Kopyalanıyor");
-                ProcessMessages();
-                Arch->Close();
-                put_in_place(update + "\\dll", {std::begin(kClientLibraries), std::end(kClientLibraries)});
-            });
-            place.finish();
-        });
-        s.finish();
+    // 4. to 8.: the release's packages, each on its condition, asked when its phase comes.
+    for (const PackagePlan& p : release_packages()) {
+        if (!fetched_here(p, FSettings, work)) continue;
+        switch (p.kind) {
+        case PackageKind::Product:
+        case PackageKind::MobileBackup:
+            run.Programs(p);
+            break;
+        case PackageKind::Reports:
+            run.Reports(p);
+            break;
+        case PackageKind::Printing:
+            run.Printing(p);
+            break;
+        case PackageKind::Libraries:
+            run.Libraries(p);
+            break;
+        }
     }
 
     // 9. Finish.
