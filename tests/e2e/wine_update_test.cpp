@@ -206,8 +206,8 @@ TEST_F(WineUpdate, DamagedProductPackage) {
     EXPECT_TRUE(s.site.starts_after(logged).empty());
 
     // The shop starts its program again and the operator retries the
-    // packages: Windows refuses to overwrite a running program, the copy's
-    // failure is ignored, and the program runs on.
+    // packages: a package that cannot be had whole stops nothing and puts
+    // nothing in place, so the program runs on.
     const uint32_t restarted = s.site.start_program("kuvento.exe");
     run.click(StepButton::Packages);
     Box again = run.acknowledge_box(180s);
