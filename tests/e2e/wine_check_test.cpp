@@ -37,36 +37,6 @@ struct CheckScenario {
     }
 };
 
-// A Windows program of the site that the update does not stop holds `file`
-// open, as a program holds a library it has loaded, until this ends.
-class HeldFile {
-public:
-    HeldFile(const fs::path& folder, const std::string& file) {
-        const fs::path log = FLog.path() / "probe.log";
-        FPid = start_process(
-            {"sh", "-c",
-             "exec " + wine_command() + " " + e2e::quoted(KV_WINE_PROBE) + " hold " + e2e::quoted(file)},
-            folder, log);
-        std::optional<int> ended;
-        const bool held = wait_until(
-            [&] {
-                return read_file(log.string()).find("held") != std::string::npos ||
-                       !child_running(FPid, ended);
-            },
-            std::chrono::seconds(60));
-        if (held && !ended) return;
-        if (!ended) kill_child(FPid);
-        throw std::runtime_error("probe.exe could not hold " + file + ": " + read_file(log.string()));
-    }
-    ~HeldFile() { kill_child(FPid); }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-
-private:
-    ScratchDir FLog{"held-file"};
-    int FPid = -1;
-};
-
 // The peers are started by scripts/test; without them the tests fail, never
 // skip, and never let Wine make a prefix of its own.
 class WineCheck : public ::testing::Test {

@@ -377,4 +377,21 @@ std::vector<WindowControl> WineUpdaterRun::read_window() {
     return controls;
 }
 
+HeldFile::HeldFile(const fs::path& folder, const std::string& file) {
+    const fs::path log = FLog.path() / "probe.log";
+    FPid = start_process({"sh", "-c", "exec " + wine_command() + " " + quoted(KV_WINE_PROBE) + " hold " + quoted(file)},
+                         folder, log);
+    std::optional<int> ended;
+    const bool held = wait_until(
+        [&] { return read_file(log.string()).find("held") != std::string::npos || !child_running(FPid, ended); },
+        std::chrono::seconds(60));
+    if (held && !ended) return;
+    if (!ended) kill_child(FPid);
+    throw std::runtime_error("probe.exe could not hold " + file + ": " + read_file(log.string()));
+}
+
+HeldFile::~HeldFile() {
+    kill_child(FPid);
+}
+
 } // namespace kv::test::e2e

@@ -73,6 +73,21 @@ struct WineProcess {
 };
 std::vector<WineProcess> wine_processes();
 
+// A Windows program of the site that the update does not stop holds `file`
+// open (reading shared, no writing or deleting), as a program holds a library
+// it has loaded, until this ends. Throws when it cannot.
+class HeldFile {
+public:
+    HeldFile(const std::filesystem::path& folder, const std::string& file);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    ScratchDir FLog{"held-file"};
+    int FPid = -1;
+};
+
 // The updater under Wine, driven as UpdaterRun drives the Linux one.
 class WineUpdaterRun {
 public:

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace kv::test::e2e {
 namespace {
 namespace fs = std::filesystem;
@@ -215,6 +217,43 @@ TEST_F(WineUpdate, DamagedProductPackage) {
     run.expect_open();
     EXPECT_TRUE(s.site.running(restarted, "kuvento.exe")) << "the running program was stopped for nothing";
     s.expect_program_kept("kuvento.exe");
+}
+
+// A library that another program of the site holds without delete sharing
+// cannot be replaced: the step ends with the box that names it and gives
+// Windows' reason, nothing is started, the library is as it was, and what
+// went into place before it stays (once it is free, "Dosyaları İndir" ends
+// the update).
+TEST_F(WineUpdate, HeldLibrary) {
+    Scenario s("wine-held");
+    s.site.write_settings({});
+    write_file((s.site.dir() / "libmysql.dll").string(), "client 2026");
+    s.site.start_programs();
+    const size_t logged = s.site.program_log().size();
+    auto held = std::make_unique<HeldFile>(s.site.dir(), "libmysql.dll");
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    run.unlock();
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    const std::string named = "Cannot put file \"" + s.host.settings_path(s.site.dir() / "libmysql.dll") + "\" in place. ";
+    EXPECT_EQ(error.text.rfind(named, 0), 0u) << error.text;
+    EXPECT_GT(error.text.size(), named.size() + 1) << "the reason is missing";
+    run.expect_open();
+    expect_steps_can_be_repeated(run.read_window());
+    EXPECT_EQ(s.site.read("libmysql.dll"), "client 2026");
+    EXPECT_EQ(s.site.read("libeay32.dll"), s.release.item("dll.rar", "libeay32.dll")) << "the library before it";
+    EXPECT_NE(s.site.exists("libssh2.dll") ? s.site.read("libssh2.dll") : "", s.release.item("dll.rar", "libssh2.dll"))
+        << "the library after it";
+    s.expect_program_replaced("kuvento.rar", "kuvento.exe");
+    EXPECT_TRUE(s.site.starts_after(logged).empty()) << "nothing is started after a failed update";
+
+    held.reset();
+    run.click(StepButton::Packages);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+    s.expect_release_installed();
+    s.expect_restarted(logged);
 }
 
 // A small Turkish site: the settings file in Windows-1254 with Turkish letters
