@@ -139,12 +139,18 @@ void keep(const std::string& program_folder, const std::string& target, const st
           const std::optional<std::string>& old_sha) {
     const std::string kept = kept_file_path(program_folder, name);
     if (!make_parent_folders(kept)) fail(target, os::last_error());
+    // Kept already (a change cut off after this, finished at the next start):
+    // the kept file may be a link to a program running now, which Windows
+    // does not let anyone delete.
+    const bool kept_already = old_sha && sha_of(kept) == *old_sha;
     // A kept file may carry the read-only attribute of the file it was.
-    if (os::file_exists(kept) && !os::delete_file(kept) &&
+    if (!kept_already && os::file_exists(kept) && !os::delete_file(kept) &&
         !(os::set_read_only(kept, false) && os::delete_file(kept)))
         fail(target, os::last_error());
     KeptFile entry{name, false, 0, ""};
-    if (old_sha) {
+    if (kept_already) {
+        entry = {name, true, int64_t(os::regular_file_size(kept).value_or(0)), *old_sha};
+    } else if (old_sha) {
         if (!os::hard_link(target, kept) && !os::copy_file_durably(target, kept, target))
             fail(target, os::last_error());
         entry = {name, true, int64_t(os::regular_file_size(kept).value_or(0)), *old_sha};

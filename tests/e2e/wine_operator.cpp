@@ -230,6 +230,11 @@ bool WineUpdaterRun::running() {
     return child_running(FPid, FExitStatus);
 }
 
+void WineUpdaterRun::kill() {
+    if (running()) kill_child(FPid);
+    FExitStatus = -1;
+}
+
 void WineUpdaterRun::screenshot(const std::string& stage) {
     keep_screenshot(FArtifacts, &FShots, stage);
 }

@@ -104,6 +104,8 @@ public:
     int wait_exit(std::chrono::seconds timeout = std::chrono::seconds(60));
     void expect_open(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500));
     bool running();
+    // Ends the updater at once (SIGKILL), as a power cut or a killed process ends it.
+    void kill();
     // The controls of the main window: role "push button", "label" or "text".
     std::vector<WindowControl> read_window();
     void screenshot(const std::string& stage);

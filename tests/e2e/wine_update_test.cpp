@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <map>
 #include <memory>
+#include <sstream>
 
 namespace kv::test::e2e {
 namespace {
@@ -254,6 +257,75 @@ TEST_F(WineUpdate, HeldLibrary) {
     EXPECT_EQ(run.wait_exit(180s), 0);
     s.expect_release_installed();
     s.expect_restarted(logged);
+}
+
+// A subset of the crash matrix under Wine: the updater is killed (SIGKILL)
+// once its journal holds so many records (the kill may land a record later):
+// around the product's rename, around the first library (the client library
+// the updater itself has loaded, which Windows lets it rename aside but not
+// replace) and before the last library's rename. The product is started
+// again before the next start, as a shop does. Each file is the whole old or
+// the whole new one, and the next start finishes or undoes the cut change
+// (with a notice) before the whole update brings the site to the release.
+TEST_F(WineUpdate, KilledAtJournalRecords) {
+    std::vector<std::pair<std::string, std::string>> files; // package, name
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        files.push_back({p == std::string("kuvento.exe") ? "kuvento.rar" : "telvano.rar", p});
+    files.push_back({"dorvika.rar", "dorvika.exe"});
+    for (const std::string& l : kLibraries)
+        files.push_back({"dll.rar", l});
+    for (const size_t kill_at : {3u, 4u, 15u, 33u}) {
+        SCOPED_TRACE("killed at journal record " + std::to_string(kill_at));
+        Scenario s("wine-killed");
+        s.site.write_settings({});
+        s.site.start_programs();
+        wine_host().install_updater(s.site.dir()); // with the site's first client library
+        std::map<std::string, std::string> before;
+        for (const auto& f : files)
+            if (s.site.exists(f.second)) before[f.second] = s.site.read(f.second);
+        const fs::path journal = s.site.dir() / "onceki-surum" / "journal.txt";
+        auto records = [&](const char* kind) {
+            size_t n = 0;
+            std::istringstream text(fs::exists(journal) ? read_file(journal.string()) : "");
+            for (std::string line; std::getline(text, line);)
+                n += line.rfind(kind, 0) == 0;
+            return n;
+        };
+        {
+            WineUpdaterRun run(s.site.dir(), artifacts() / std::to_string(kill_at));
+            run.unlock();
+            run.click(StepButton::Start);
+            ASSERT_TRUE(wait_until([&] { return records("") >= kill_at || !run.running(); },
+                                   std::chrono::seconds(180)));
+            run.kill();
+            std::cout << "killed at journal record " << records("") << "\n";
+        }
+        for (const auto& [package, name] : files) {
+            const std::string now = s.site.exists(name) ? s.site.read(name) : "";
+            const bool is_new = now == s.release.item(package, name);
+            const bool is_old = before.count(name) ? now == before[name] : !s.site.exists(name);
+            EXPECT_TRUE(is_new || is_old) << name << " is cut: " << now.size() << " bytes";
+        }
+        s.site.start_program("kuvento.exe"); // throws unless the product starts
+
+        const size_t logged = s.site.program_log().size();
+        const bool unfinished = records("begin") > records("done");
+        WineUpdaterRun again(s.site.dir(), artifacts() / (std::to_string(kill_at) + "-again"));
+        if (unfinished) {
+            Box recovered = again.acknowledge_box(120s);
+            EXPECT_EQ(recovered.text.rfind("Yarıda kalan güncelleme değişiklikleri düzeltildi:", 0), 0u)
+                << recovered.text;
+        }
+        again.unlock();
+        again.click(StepButton::Start);
+        if (s.site.upgrade_year() == "2027") {
+            Box done = again.acknowledge_box(180s);
+            EXPECT_EQ(done.text, kAlreadyDone);
+        }
+        EXPECT_EQ(again.wait_exit(180s), 0);
+        s.expect_release_installed();
+        s.expect_restarted(logged);
+    }
 }
 
 // A small Turkish site: the settings file in Windows-1254 with Turkish letters
