@@ -149,7 +149,8 @@ void TRunLog::StepEnded(std::string_view caption, std::exception_ptr error) {
     const bool completed = std::exchange(FPackageStepCompleted, false);
     try {
         const bool silent = error && describe_exception(error).silent;
-        FOutcome = std::string(caption) + ": " + (completed && silent ? std::string("complete") : outcome_text(error));
+        FOutcome = std::string(caption) + ": " +
+                   (completed && silent ? std::string("complete") : outcome_text(error));
     } catch (...) {
         return Drop();
     }
@@ -181,7 +182,8 @@ void TRunLog::Extraction(const std::string& archive, std::string_view folder, I7
 void TRunLog::PutInPlace(const std::string& target, std::string_view how, std::exception_ptr error) {
     if (!FFile.is_open()) return;
     if (error)
-        Event("not put in place", target + ": " + innermost_message(error) + "; it holds " + facts_text(file_facts(target)));
+        Event("not put in place",
+              target + ": " + innermost_message(error) + "; it holds " + facts_text(file_facts(target)));
     else
         Event("put in place", target + " (" + std::string(how) + "): now " + facts_text(file_facts(target)));
 }

@@ -14,8 +14,8 @@ kv::tool::Runner cmd_rollback(CLI::App&) {
     return [] {
         const std::string folder = kv::os::current_directory();
         if (kv::kept_release(folder).empty()) {
-            kv::tool::print_command_error("Nothing is kept to put back: " + folder + "\\" + kv::kKeptReleaseFolder +
-                                          " holds no earlier release");
+            kv::tool::print_command_error("Nothing is kept to put back: " + folder + "\\" +
+                                          kv::kKeptReleaseFolder + " holds no earlier release");
             return 1;
         }
         // The programs are stopped first, as the update stops them, so that their files can be replaced.
@@ -51,5 +51,7 @@ kv::tool::Runner cmd_recover(CLI::App&) {
 
 } // namespace
 
-KVTOOL_COMMAND("rollback", "Put back the files the last update replaced, from the kept release", cmd_rollback);
-KVTOOL_COMMAND("recover", "Finish or undo a change to the program folder that a crash interrupted", cmd_recover);
+KVTOOL_COMMAND("rollback", "Put back the files the last update replaced, from the kept release",
+               cmd_rollback);
+KVTOOL_COMMAND("recover", "Finish or undo a change to the program folder that a crash interrupted",
+               cmd_recover);

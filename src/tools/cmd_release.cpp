@@ -121,7 +121,8 @@ Runner cmd_release(CLI::App& command) {
     CLI::App* verify_command = command.add_subcommand(
         "verify", "Check a release's signature and every file it lists, as the updater would");
     verify_command->add_option("--key", a->key_file, "The public key (PEM); without it, the built-in one");
-    verify_command->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
+    verify_command
+        ->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
         ->required();
     return [a, sign_command] { return sign_command->parsed() ? sign(*a) : verify(*a); };
 }

@@ -64,7 +64,8 @@ public:
 
     // 3. The logo, fetched into the update folder and put in place.
     void Logo() {
-        FForm.DownloadFile("http://" + FForm.Config.PackageHost + "/logo1024.png", FUpdate + "\\logo1024.png");
+        FForm.DownloadFile("http://" + FForm.Config.PackageHost + "/logo1024.png",
+                           FUpdate + "\\logo1024.png");
         PutInPlace(FUpdate, {"logo1024.png"});
     }
 
@@ -173,7 +174,9 @@ private:
         return p.unpacks_into.empty() ? FUpdate : FUpdate + "\\" + p.unpacks_into;
     }
 
-    void Download(const PackagePlan& p) { FForm.DownloadFile(FForm.Settings().UpdateBaseUrl + p.file, Stored(p)); }
+    void Download(const PackagePlan& p) {
+        FForm.DownloadFile(FForm.Settings().UpdateBaseUrl + p.file, Stored(p));
+    }
 
     // A package whose download failed is left alone (see above).
     void Unpack(const Stages& fetched, const PackagePlan& p) {
@@ -213,10 +216,10 @@ private:
             try {
                 const Placed placed = FPlacer.Place(sources[i], names[i]);
                 FForm.Log().PutInPlace(target,
-                                   placed == Placed::Replaced ? "replaced, the old file kept"
-                                   : placed == Placed::Added  ? "added"
-                                                              : "already in place",
-                                   nullptr);
+                                       placed == Placed::Replaced ? "replaced, the old file kept"
+                                       : placed == Placed::Added  ? "added"
+                                                                  : "already in place",
+                                       nullptr);
             } catch (...) {
                 FForm.Log().PutInPlace(target, "", std::current_exception());
                 throw;

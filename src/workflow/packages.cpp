@@ -16,21 +16,53 @@ bool fetches_printing_package(const std::string& program_folder) {
 
 const std::vector<PackagePlan>& release_packages() {
     static const std::vector<PackagePlan> packages{
-        {"kuvento.rar", PackageKind::Product, FetchedWhen::Always, "Kuvento İndiriliyor..", "Kuvento Kopyalanıyor",
-         {"kuvento.exe"}, "", {"kuvento.exe"}},
-        {"telvano.rar", PackageKind::MobileBackup, FetchedWhen::OnTheServer, "Mobil ve Yedekleme Indiriliyor..",
-         "Mobil ve Yedekleme Kopyalanıyor", {"telvano.exe", "kvbck.exe"}, "", {"telvano.exe", "kvbck.exe"}},
-        {"report.rar", PackageKind::Reports, FetchedWhen::Always, "Raporlar İndiliyor..", "Raporlar Kopyalanıyor",
-         {}, "report", {}, true},
-        {"dorvika.rar", PackageKind::Printing, FetchedWhen::WherePrintingIsInstalled, "Yazdırma İndiriliyor..",
-         "Yazdırma Kopyalanıyor", {"dorvika.exe"}, "", {"dorvika.exe"}},
-        {"dll.rar", PackageKind::Libraries, FetchedWhen::Always, "DLL dosyaları İndiriliyor..", "DLL ler Kopyalanıyor",
-         {}, "dll", {std::begin(kClientLibraries), std::end(kClientLibraries)}},
+        {"kuvento.rar",
+         PackageKind::Product,
+         FetchedWhen::Always,
+         "Kuvento İndiriliyor..",
+         "Kuvento Kopyalanıyor",
+         {"kuvento.exe"},
+         "",
+         {"kuvento.exe"}},
+        {"telvano.rar",
+         PackageKind::MobileBackup,
+         FetchedWhen::OnTheServer,
+         "Mobil ve Yedekleme Indiriliyor..",
+         "Mobil ve Yedekleme Kopyalanıyor",
+         {"telvano.exe", "kvbck.exe"},
+         "",
+         {"telvano.exe", "kvbck.exe"}},
+        {"report.rar",
+         PackageKind::Reports,
+         FetchedWhen::Always,
+         "Raporlar İndiliyor..",
+         "Raporlar Kopyalanıyor",
+         {},
+         "report",
+         {},
+         true},
+        {"dorvika.rar",
+         PackageKind::Printing,
+         FetchedWhen::WherePrintingIsInstalled,
+         "Yazdırma İndiriliyor..",
+         "Yazdırma Kopyalanıyor",
+         {"dorvika.exe"},
+         "",
+         {"dorvika.exe"}},
+        {"dll.rar",
+         PackageKind::Libraries,
+         FetchedWhen::Always,
+         "DLL dosyaları İndiriliyor..",
+         "DLL ler Kopyalanıyor",
+         {},
+         "dll",
+         {std::begin(kClientLibraries), std::end(kClientLibraries)}},
     };
     return packages;
 }
 
-bool fetched_here(const PackagePlan& package, const SiteSettings& settings, const std::string& program_folder) {
+bool fetched_here(const PackagePlan& package, const SiteSettings& settings,
+                  const std::string& program_folder) {
     switch (package.when) {
     case FetchedWhen::OnTheServer:
         return fetches_mobile_package(settings);

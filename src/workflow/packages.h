@@ -43,12 +43,13 @@ struct PackagePlan {
     std::vector<std::string> stops;         // programs stopped before its files are replaced, in order
     std::string unpacks_into;               // below the update folder ("" the folder itself)
     std::vector<std::string> puts_in_place; // files from the package's top level
-    bool unpacked_in_place = false;         // the reports: every item goes into the report folder (none listed)
+    bool unpacked_in_place = false; // the reports: every item goes into the report folder (none listed)
 };
 // Every package of the release, in the step's order.
 const std::vector<PackagePlan>& release_packages();
 // Whether this site fetches the package (its condition, asked now).
-bool fetched_here(const PackagePlan& package, const SiteSettings& settings, const std::string& program_folder);
+bool fetched_here(const PackagePlan& package, const SiteSettings& settings,
+                  const std::string& program_folder);
 // The packages this site would fetch, in the step's order.
 std::vector<PackagePlan> packages_for_site(const SiteSettings& settings, const std::string& program_folder);
 

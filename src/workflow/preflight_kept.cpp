@@ -30,9 +30,10 @@ CheckResult check_kept_release() {
     r.add_list("kept", kept);
     if (!kept.empty())
         r.add("program folder", in_folder == kept.size() ? "holds the kept release"
-                                : in_folder == 0         ? "holds none of the kept files: the release that replaced them"
-                                                         : "a mix: " + std::to_string(in_folder) + " of " +
-                                                               std::to_string(kept.size()) + " files as kept");
+                                : in_folder == 0
+                                    ? "holds none of the kept files: the release that replaced them"
+                                    : "a mix: " + std::to_string(in_folder) + " of " +
+                                          std::to_string(kept.size()) + " files as kept");
     std::vector<std::string> unfinished;
     for (const UnfinishedChange& c : unfinished_changes(work))
         unfinished.push_back(c.name);
@@ -41,7 +42,8 @@ CheckResult check_kept_release() {
         r.fail("a change to the program folder did not finish: " + joined(unfinished) +
                " (the next start of the updater, or kvtool recover, finishes or undoes it)");
     else if (!altered.empty())
-        r.fail("kept files do not match their SHA-256: " + joined(altered) + " (kvtool rollback would refuse)");
+        r.fail("kept files do not match their SHA-256: " + joined(altered) +
+               " (kvtool rollback would refuse)");
     return r;
 }
 

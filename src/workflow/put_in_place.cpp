@@ -116,7 +116,8 @@ private:
     void Append(const std::string& target, const std::string& record) const {
         os::File file;
         const std::string line = record + "\n";
-        if (!(file.open(FPath, os::FileAccess::ReadWrite, os::FileShare::Read, os::FileDisposition::OpenExisting) ||
+        if (!(file.open(FPath, os::FileAccess::ReadWrite, os::FileShare::Read,
+                        os::FileDisposition::OpenExisting) ||
               (make_parent_folders(FPath) && file.open(FPath, os::FileAccess::ReadWrite, os::FileShare::Read,
                                                        os::FileDisposition::CreateAlways))) ||
             file.seek(0, 2) < 0 || file.write(line.data(), int64_t(line.size())) != int64_t(line.size()) ||
@@ -130,7 +131,8 @@ void write_manifest(const std::string& program_folder, const std::string& target
                     const std::vector<KeptFile>& kept) {
     std::string text;
     for (const KeptFile& k : kept)
-        text += (k.existed ? k.sha256 : std::string(kAbsent)) + "\t" + std::to_string(k.size) + "\t" + k.name + "\n";
+        text += (k.existed ? k.sha256 : std::string(kAbsent)) + "\t" + std::to_string(k.size) + "\t" +
+                k.name + "\n";
     if (!write_whole(manifest_path(program_folder), text)) fail(target, os::last_error());
 }
 
@@ -286,7 +288,8 @@ TFilePlacer::TFilePlacer(std::string program_folder) : FFolder(std::move(program
     remove_leftovers(FFolder + "\\report", true);
 }
 
-void TFilePlacer::CheckSpace(const std::vector<std::string>& sources, const std::vector<std::string>& names) const {
+void TFilePlacer::CheckSpace(const std::vector<std::string>& sources,
+                             const std::vector<std::string>& names) const {
     uint64_t needed = 0;
     for (const std::string& s : sources)
         needed += os::regular_file_size(s).value_or(0);
@@ -294,14 +297,16 @@ void TFilePlacer::CheckSpace(const std::vector<std::string>& sources, const std:
         needed += os::regular_file_size(FFolder + "\\" + n).value_or(0);
     const std::optional<uint64_t> free = os::free_space(FFolder);
     if (free && needed > *free)
-        throw EPutInPlace("Not enough room in the program folder " + FFolder + " for the new files and the kept ones: " +
-                          std::to_string(needed) + " bytes needed, " + std::to_string(*free) + " bytes free");
+        throw EPutInPlace("Not enough room in the program folder " + FFolder +
+                          " for the new files and the kept ones: " + std::to_string(needed) +
+                          " bytes needed, " + std::to_string(*free) + " bytes free");
 }
 
 Placed TFilePlacer::Place(const std::string& source, const std::string& name, bool keep_old) {
     const std::string target = FFolder + "\\" + name;
     if (!os::file_exists(source))
-        throw EPutInPlace("Cannot put file \"" + target + "\" in place: the package holds no file \"" + name + "\"");
+        throw EPutInPlace("Cannot put file \"" + target + "\" in place: the package holds no file \"" + name +
+                          "\"");
     if (os::directory_exists(target))
         throw EPutInPlace("Cannot put file \"" + target + "\" in place: a folder of that name is in the way");
     const std::optional<std::string> new_sha = os::sha256_of_file(source);
@@ -352,12 +357,14 @@ void TFilePlacer::Remove(const std::string& name) {
 std::vector<std::string> put_kept_release_back(const std::string& program_folder) {
     const std::vector<KeptFile> kept = kept_release(program_folder);
     if (kept.empty())
-        throw EPutInPlace("Nothing is kept to put back: " + kept_folder(program_folder) + " holds no earlier release");
+        throw EPutInPlace("Nothing is kept to put back: " + kept_folder(program_folder) +
+                          " holds no earlier release");
     for (const KeptFile& k : kept) {
         if (!k.existed) continue;
         const std::string path = kept_file_path(program_folder, k.name);
         if (os::regular_file_size(path) != uint64_t(k.size) || sha_of(path) != k.sha256)
-            throw EPutInPlace("The kept file \"" + path + "\" does not match its size and SHA-256 in the kept " +
+            throw EPutInPlace("The kept file \"" + path +
+                              "\" does not match its size and SHA-256 in the kept " +
                               "release: nothing was put back");
     }
     TFilePlacer placer(program_folder);

@@ -61,8 +61,8 @@ TEST_F(PutInPlace, ReplacesWholeAndKeepsOnePreviousFilePerName) {
     EXPECT_EQ(placer.Place(source("release 2027"), "kuvento.exe"), Placed::Replaced);
     EXPECT_EQ(placer.Place(source("report 2027"), "report\\alt\\kasa.fr3"), Placed::Added);
     EXPECT_EQ(held("kuvento.exe"), "release 2027");
-    EXPECT_EQ(fs::status(FSite.path() / "kuvento.exe").permissions() & fs::perms::all,
-              fs::perms(0755)) << "a replaced program stays executable";
+    EXPECT_EQ(fs::status(FSite.path() / "kuvento.exe").permissions() & fs::perms::all, fs::perms(0755))
+        << "a replaced program stays executable";
     EXPECT_EQ(held("report/alt/kasa.fr3"), "report 2027");
     EXPECT_EQ(held("onceki-surum/kuvento.exe"), "release 2026");
     expect_no_leftovers("kuvento.exe");
@@ -106,7 +106,8 @@ TEST_P(UnreplaceableTarget, StaysAsItWasAndTheErrorSaysWhy) {
         TFilePlacer(folder()).Place(src, "kuvento.exe");
         ADD_FAILURE() << "put in place";
     } catch (const EPutInPlace& e) {
-        EXPECT_EQ(e.Message().find("Cannot put file \"" + folder() + "\\kuvento.exe\" in place"), 0u) << e.Message();
+        EXPECT_EQ(e.Message().find("Cannot put file \"" + folder() + "\\kuvento.exe\" in place"), 0u)
+            << e.Message();
         EXPECT_NE(e.Message().find(c.reason), std::string::npos) << e.Message();
     }
     if (was_file) {
@@ -125,20 +126,23 @@ std::string immutable(SiteFolder& f, bool on) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, UnreplaceableTarget,
-    ::testing::Values(
-        Unreplaceable{"ReadOnly",
-                      [](SiteFolder& f) { os::set_read_only(utf8(f.write("kuvento.exe", "release 2026")), true); },
-                      nullptr, os::system_error_text(EACCES)},
-        Unreplaceable{"Immutable",
-                      [](SiteFolder& f) {
-                          f.write("kuvento.exe", "release 2026");
-                          immutable(f, true);
-                      },
-                      [](SiteFolder& f) { immutable(f, false); }, os::system_error_text(EPERM)},
-        Unreplaceable{"FolderInTheWay", [](SiteFolder& f) { f.write("kuvento.exe/inside", "x"); }, nullptr,
-                      "a folder of that name is in the way"},
-        Unreplaceable{"MissingFromThePackage", [](SiteFolder& f) { f.write("kuvento.exe", "release 2026"); },
-                      nullptr, "the package holds no file \"kuvento.exe\"", true}),
+    ::testing::Values(Unreplaceable{"ReadOnly",
+                                    [](SiteFolder& f) {
+                                        os::set_read_only(utf8(f.write("kuvento.exe", "release 2026")), true);
+                                    },
+                                    nullptr, os::system_error_text(EACCES)},
+                      Unreplaceable{"Immutable",
+                                    [](SiteFolder& f) {
+                                        f.write("kuvento.exe", "release 2026");
+                                        immutable(f, true);
+                                    },
+                                    [](SiteFolder& f) { immutable(f, false); }, os::system_error_text(EPERM)},
+                      Unreplaceable{"FolderInTheWay",
+                                    [](SiteFolder& f) { f.write("kuvento.exe/inside", "x"); }, nullptr,
+                                    "a folder of that name is in the way"},
+                      Unreplaceable{"MissingFromThePackage",
+                                    [](SiteFolder& f) { f.write("kuvento.exe", "release 2026"); }, nullptr,
+                                    "the package holds no file \"kuvento.exe\"", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A volume of 1 MiB of its own (tmpfs, in a mount namespace of this test's

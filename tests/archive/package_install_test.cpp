@@ -279,24 +279,24 @@ TEST_P(BlockedTarget, EndsTheStepWithTheErrorAndStartsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, BlockedTarget,
-    ::testing::Values(
-        Blocked{"ReadOnlyProduct",
-                [](PackageStep& t) {
-                    ASSERT_TRUE(os::set_read_only(utf8(t.FSite.path() / "kuvento.exe"), true));
-                },
-                "kuvento.exe", os::system_error_text(EACCES), false},
-        // The backup program's file is a folder: the mobile program before it is in place.
-        Blocked{"FolderInTheWay",
-                [](PackageStep& t) {
-                    fs::remove(t.FSite.path() / "kvbck.exe");
-                    fs::create_directory(t.FSite.path() / "kvbck.exe");
-                },
-                "kvbck.exe", "a folder of that name is in the way", true},
-        Blocked{"MissingFromItsPackage",
-                [](PackageStep& t) {
-                    t.FPackages->serve("telvano.rar", {{"telvano.exe", t.FProgram + kNewVersion}});
-                },
-                "kvbck.exe", "the package holds no file \"kvbck.exe\"", true}),
+    ::testing::Values(Blocked{"ReadOnlyProduct",
+                              [](PackageStep& t) {
+                                  ASSERT_TRUE(os::set_read_only(utf8(t.FSite.path() / "kuvento.exe"), true));
+                              },
+                              "kuvento.exe", os::system_error_text(EACCES), false},
+                      // The backup program's file is a folder: the mobile program before it is in place.
+                      Blocked{"FolderInTheWay",
+                              [](PackageStep& t) {
+                                  fs::remove(t.FSite.path() / "kvbck.exe");
+                                  fs::create_directory(t.FSite.path() / "kvbck.exe");
+                              },
+                              "kvbck.exe", "a folder of that name is in the way", true},
+                      Blocked{
+                          "MissingFromItsPackage",
+                          [](PackageStep& t) {
+                              t.FPackages->serve("telvano.rar", {{"telvano.exe", t.FProgram + kNewVersion}});
+                          },
+                          "kvbck.exe", "the package holds no file \"kvbck.exe\"", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // After a whole run, kvtool rollback stops the product and puts back exactly
@@ -310,7 +310,8 @@ TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
     ASSERT_TRUE(updated("kuvento.exe"));
     ASSERT_TRUE(wait_until([&] { return starts().size() == 5; }));
     const std::string out = utf8(FSite.path() / "rollback.out"), err = utf8(FSite.path() / "rollback.err");
-    const std::string rollback = "\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"";
+    const std::string rollback =
+        "\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"";
 
     FPackages.reset(); // no package server from here on
     ASSERT_EQ(std::system(rollback.c_str()), 0) << read_file(err);
@@ -330,7 +331,8 @@ TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
     install_fake_program(FSite.path(), "kuvento.exe"); // what a later run would have left
     write_file((FSite.path() / "kuvento.exe").string(), "release 2028");
     EXPECT_NE(std::system(rollback.c_str()), 0);
-    EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos) << read_file(err);
+    EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos)
+        << read_file(err);
     EXPECT_EQ(site_file("kuvento.exe"), "release 2028");
 }
 
@@ -388,10 +390,12 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
             continue;
         }
         const std::string now = read_file(path.string());
-        EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before)) << f.name << " is cut: " << now.size();
+        EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before))
+            << f.name << " is cut: " << now.size();
     }
     ASSERT_TRUE(os::start_program(utf8(FSite.path() / "kuvento.exe")));
-    ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; })) << "the product starts";
+    ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; }))
+        << "the product starts";
 
     run_step();
     EXPECT_EQ(box_texts(), std::vector<std::string>{});
@@ -406,7 +410,8 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
         auto f = std::find_if(files.begin(), files.end(), [&](const Expected& e) { return e.name == name; });
         ASSERT_NE(f, files.end()) << name;
         EXPECT_EQ(k.existed, !f->before.empty()) << name;
-        if (k.existed) EXPECT_EQ(read_file((FSite.path() / "onceki-surum" / f->name).string()), f->before) << name;
+        if (k.existed)
+            EXPECT_EQ(read_file((FSite.path() / "onceki-surum" / f->name).string()), f->before) << name;
     }
 }
 
@@ -431,8 +436,9 @@ TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     FApp.Log.Close();
     // The manifest is checked first: when it fails, not even the logo is fetched.
     bool release_refused = *c.error && std::string(c.error).find("/2027/kuvento.rar") == std::string::npos;
-    EXPECT_NE(site_file("KVUpdate.log").find("release: http://" + FPackages->host() + "/2027/release.txt " +
-                                             (release_refused ? "refused: " : "verified: ")),
+    EXPECT_NE(site_file("KVUpdate.log")
+                  .find("release: http://" + FPackages->host() + "/2027/release.txt " +
+                        (release_refused ? "refused: " : "verified: ")),
               std::string::npos)
         << site_file("KVUpdate.log");
 

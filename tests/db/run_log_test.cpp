@@ -197,15 +197,16 @@ TEST_F(RunLogRecord, TargetThatCannotBeReplaced) {
 
     ASSERT_EQ(FUpdater->backend.boxes.size(), 1u);
     const std::string shown = FUpdater->backend.boxes[0].text;
-    const std::string reason = "Cannot put file \"" + site("midas.dll") + "\" in place. " +
-                               os::system_error_text(EACCES);
+    const std::string reason =
+        "Cannot put file \"" + site("midas.dll") + "\" in place. " + os::system_error_text(EACCES);
     EXPECT_EQ(shown, reason + ".");
     EXPECT_EQ(read_file(utf8(held)), "client 2026");
-    EXPECT_TRUE(in_order(e, {"status: DLL ler Kopyalanıyor",
-                             "put in place: " + site("libssh2.dll") + " (added): now " +
-                                 facts(served_library("libssh2.dll"), FSite.path() / "libssh2.dll"),
-                             "not put in place: " + site("midas.dll") + ": " + reason + "; it holds " + before,
-                             "error box: " + shown, "run ended: Güncelleme Başla: failed: " + reason}));
+    EXPECT_TRUE(
+        in_order(e, {"status: DLL ler Kopyalanıyor",
+                     "put in place: " + site("libssh2.dll") + " (added): now " +
+                         facts(served_library("libssh2.dll"), FSite.path() / "libssh2.dll"),
+                     "not put in place: " + site("midas.dll") + ": " + reason + "; it holds " + before,
+                     "error box: " + shown, "run ended: Güncelleme Başla: failed: " + reason}));
     EXPECT_FALSE(has_prefix(e, "started: "));
     EXPECT_FALSE(fs::exists(FSite.path() / "ssleay.dll")) << "the libraries after it are not put in place";
 }

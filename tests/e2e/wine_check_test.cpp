@@ -218,7 +218,8 @@ TEST_F(WineCheck, RollbackPutsTheEarlierReleaseBack) {
     write_file((s.site.dir() / "onceki-surum" / "kuvento.exe").string(), "altered");
     const CheckRun refused = run_rollback(s.site.dir());
     EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.output.find("onceki-surum\\kuvento.exe\" does not match"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("onceki-surum\\kuvento.exe\" does not match"), std::string::npos)
+        << refused.output;
     EXPECT_EQ(program_files(s.site.dir()), before);
 }
 

@@ -29,10 +29,10 @@ namespace kv::test::e2e {
 // 64-bit Wine too, in the same Wine server, and the 32-bit updater finds and
 // ends 64-bit programs by name as it does 32-bit ones.
 struct WineTarget {
-    std::string name;     // "win64" or "win32"
-    unsigned machine = 0; // its programs' processor, as their PE header says it
+    std::string name;                    // "win64" or "win32"
+    unsigned machine = 0;                // its programs' processor, as their PE header says it
     std::string prefix_variable, prefix; // the Wine prefix, and the variable that names it
-    std::vector<std::string> loader; // runs a Windows program: loader + {exe, args...}
+    std::vector<std::string> loader;     // runs a Windows program: loader + {exe, args...}
     std::filesystem::path updater, stand_in, seven_zip, bridge, bridge_front;
 };
 const WineTarget& wine_target();

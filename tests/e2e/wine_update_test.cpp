@@ -23,8 +23,8 @@ using namespace std::chrono_literals;
 
 fs::path artifacts() {
     const std::string kind = wine_target().name == "win32" ? "Wine32" : "Wine";
-    fs::path dir = fs::path(KV_E2E_ARTIFACTS) /
-                   (kind + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path dir =
+        fs::path(KV_E2E_ARTIFACTS) / (kind + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     return dir;
 }
@@ -32,7 +32,8 @@ fs::path artifacts() {
 const char* const kAlreadyDone = "2027 güncellemesi yapılmış. işlem iptal edilecek";
 // The application's title, from the program's file name, captions its boxes.
 const char* const kBoxCaption = "Kvupdate";
-const std::vector<std::string> kPackages = {"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar", "dll.rar"};
+const std::vector<std::string> kPackages = {"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar",
+                                            "dll.rar"};
 
 struct Scenario : UpdateScenario {
     explicit Scenario(const std::string& tag, const std::string& charset = "utf8")
@@ -86,7 +87,8 @@ TEST_F(WineUpdate, NormalUpdate) {
 
     for (const std::string& name : kStoppedPrograms)
         EXPECT_FALSE(s.site.running(running[name], name)) << name << " was not stopped";
-    EXPECT_TRUE(s.site.running(running[kConsoleProgram], kConsoleProgram)) << "the console program is not stopped";
+    EXPECT_TRUE(s.site.running(running[kConsoleProgram], kConsoleProgram))
+        << "the console program is not stopped";
     s.expect_restarted(logged);
     // The release's client library replaced the one the database step loaded.
     s.expect_release_installed();
@@ -240,14 +242,17 @@ TEST_F(WineUpdate, HeldLibrary) {
     run.click(StepButton::Start);
     Box error = run.acknowledge_box(180s);
     EXPECT_EQ(error.caption, kBoxCaption);
-    const std::string named = "Cannot put file \"" + s.host.settings_path(s.site.dir() / "libmysql.dll") + "\" in place. ";
+    const std::string named =
+        "Cannot put file \"" + s.host.settings_path(s.site.dir() / "libmysql.dll") + "\" in place. ";
     EXPECT_EQ(error.text.rfind(named, 0), 0u) << error.text;
     EXPECT_GT(error.text.size(), named.size() + 1) << "the reason is missing";
     run.expect_open();
     expect_steps_can_be_repeated(run.read_window());
     EXPECT_EQ(s.site.read("libmysql.dll"), "client 2026");
-    EXPECT_EQ(s.site.read("libeay32.dll"), s.release.item("dll.rar", "libeay32.dll")) << "the library before it";
-    EXPECT_NE(s.site.exists("libssh2.dll") ? s.site.read("libssh2.dll") : "", s.release.item("dll.rar", "libssh2.dll"))
+    EXPECT_EQ(s.site.read("libeay32.dll"), s.release.item("dll.rar", "libeay32.dll"))
+        << "the library before it";
+    EXPECT_NE(s.site.exists("libssh2.dll") ? s.site.read("libssh2.dll") : "",
+              s.release.item("dll.rar", "libssh2.dll"))
         << "the library after it";
     s.expect_program_replaced("kuvento.rar", "kuvento.exe");
     EXPECT_TRUE(s.site.starts_after(logged).empty()) << "nothing is started after a failed update";
@@ -375,7 +380,8 @@ TEST_F(WineUpdate, TurkishSite) {
     run.click(StepButton::Packages);
     EXPECT_EQ(run.wait_exit(180s), 0);
     s.expect_downloads({"kuvento.rar", "report.rar", "dorvika.rar", "dll.rar"});
-    EXPECT_FALSE(fs::exists(s.site.update_dir() / "telvano.rar")) << "a site without a server got the mobile package";
+    EXPECT_FALSE(fs::exists(s.site.update_dir() / "telvano.rar"))
+        << "a site without a server got the mobile package";
     s.expect_release_installed(false);
     s.expect_restarted(logged);
 

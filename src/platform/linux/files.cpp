@@ -192,8 +192,10 @@ bool copy_file_durably(std::string_view from, std::string_view to, std::string_v
         for (ssize_t off = 0; off < n && !e;) {
             ssize_t w = ::write(out, buf + off, n - off);
             if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) e = w < 0 ? errno : ENOSPC;
-            else off += w;
+            if (w <= 0)
+                e = w < 0 ? errno : ENOSPC;
+            else
+                off += w;
         }
         if (e) break;
     }

@@ -91,7 +91,8 @@ bool hard_link(std::string_view from, std::string_view to) {
 bool copy_file_durably(std::string_view from, std::string_view to, std::string_view) {
     const std::wstring dst = to_wide(to);
     if (!CopyFileW(to_wide(from).c_str(), dst.c_str(), TRUE)) return false;
-    HANDLE h = CreateFileW(dst.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(dst.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
     DWORD err = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
