@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace kv {
 namespace {
@@ -146,8 +147,11 @@ void TRunLog::Setting(std::string_view name, std::string_view value) {
 
 void TRunLog::StepEnded(std::string_view caption, std::exception_ptr error) {
     if (!FFile.is_open()) return;
+    const bool completed = std::exchange(FPackageStepCompleted, false);
     try {
-        FOutcome = std::string(caption) + ": " + outcome_text(error);
+        const bool silent = error && describe_exception(error).silent;
+        FOutcome = std::string(caption) + ": " +
+                   (completed && silent ? std::string("complete") : outcome_text(error));
     } catch (...) {
         return Drop();
     }
@@ -185,14 +189,13 @@ void TRunLog::Extraction(const std::string& archive, std::string_view folder, I7
     }
 }
 
-void TRunLog::PutInPlace(const std::string& target, const FileFacts& before, std::optional<uint32_t> error) {
+void TRunLog::PutInPlace(const std::string& target, std::string_view how, std::exception_ptr error) {
     if (!FFile.is_open()) return;
     if (error)
         Event("not put in place",
-              target + ": " + os::system_error_text(*error) + "; it holds " + facts_text(before));
+              target + ": " + innermost_message(error) + "; it holds " + facts_text(file_facts(target)));
     else
-        Event("put in place",
-              target + ": was " + facts_text(before) + "; now " + facts_text(file_facts(target)));
+        Event("put in place", target + " (" + std::string(how) + "): now " + facts_text(file_facts(target)));
 }
 
 void TRunLog::ProgramStopped(std::string_view name, uint32_t pid) {

@@ -77,9 +77,13 @@ public:
     // failed: the items it lists are recorded either way.
     void Extraction(const std::string& archive, std::string_view folder, I7zInArchive& reader,
                     std::exception_ptr error);
-    // A file was copied onto `target`, which held `before`; `error` is the
-    // system's code when the copy failed.
-    void PutInPlace(const std::string& target, const FileFacts& before, std::optional<uint32_t> error);
+    // A file was put in place at `target` (`how`: "replaced", "added", "already in place"),
+    // or, with `error`, was not: the line tells what `target` holds afterwards.
+    void PutInPlace(const std::string& target, std::string_view how, std::exception_ptr error);
+    // The package step went through to its end: the step that ran it ended
+    // "complete" even when it leaves by the silent abort (the database step
+    // after its already-2027 notice).
+    void PackageStepCompleted() noexcept { FPackageStepCompleted = true; }
     // How the package step took the release: checked against its signed
     // manifest (or refused, with why), or not checked at all.
     void Release(std::string_view text) { Event("release", text); }
@@ -101,6 +105,7 @@ private:
     std::string FOutcome = "no step was run";
     int64_t FWritten = 0;
     bool FFull = false;
+    bool FPackageStepCompleted = false;
 };
 
 } // namespace kv

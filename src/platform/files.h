@@ -42,6 +42,22 @@ bool set_read_only(std::string_view path, bool read_only);
 // Renames the file `from` to `to` in the same folder, replacing a file `to`
 // (not a read-only one) in one step: `to` is either the old file or the new.
 bool replace_file(std::string_view from, std::string_view to);
+// Renames `from` to `to`, which must not exist (in the same volume).
+bool move_file(std::string_view from, std::string_view to);
+// Gives the file `from` the second name `to` (same volume, `to` must not
+// exist): CreateHardLinkW / link(2).
+bool hard_link(std::string_view from, std::string_view to);
+// Copies `from` into the new file `to` (which must not exist) and has its
+// bytes on disk before returning (FlushFileBuffers / fsync). On Linux the
+// new file takes the permission bits of `like` when that names a file,
+// otherwise those of `from`, and is writable by its owner. A partial `to` is
+// deleted on failure.
+bool copy_file_durably(std::string_view from, std::string_view to, std::string_view like);
+// Has the folder's entries (a rename in it) on disk. On Windows the moves
+// are written through already, and this does nothing.
+bool flush_directory(std::string_view folder);
+// Whether the path names a read-only file (in the sense above).
+bool is_read_only(std::string_view path);
 
 struct DirEntry {
     std::string name;
@@ -94,6 +110,7 @@ public:
     // The new position from the start; -1 on error.
     int64_t seek(int64_t offset, SeekOrigin origin);
     bool truncate_here(); // sets the end of the file at the current position
+    bool flush();         // has what was written on disk (FlushFileBuffers / fsync)
 
 private:
 #ifdef _WIN32

@@ -18,6 +18,7 @@
 #include "release/release_folder.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "workflow/packages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -25,10 +26,15 @@
 namespace kv::tool {
 namespace {
 
-// What the updater's package step fetches: a server whose manifest leaves one
-// out stops every site's update there, though HTTP cannot list what it serves.
-const char* const kFetchedByTheUpdater[] = {"/logo1024.png",    "/2027/kuvento.rar", "/2027/telvano.rar",
-                                            "/2027/report.rar", "/2027/dorvika.rar", "/2027/dll.rar"};
+// What the updater's package step fetches, from the release's plan: a server
+// whose manifest leaves one out stops every site's update there, though HTTP
+// cannot list what it serves.
+std::vector<std::string> fetched_by_the_updater() {
+    std::vector<std::string> paths{"/logo1024.png"};
+    for (const PackagePlan& p : release_packages())
+        paths.push_back("/2027/" + p.file);
+    return paths;
+}
 
 struct ReleaseArgs {
     std::string key_file;
@@ -135,7 +141,7 @@ bool verify_server(std::string root, std::string_view key) {
             }
             release.check(e.path, body.Size(), body.Digest());
         });
-    for (const char* path : kFetchedByTheUpdater)
+    for (const std::string& path : fetched_by_the_updater())
         if (!release.manifest().find(path)) holds &= checked({path}, [&] { release.entry(path); });
     return holds;
 }
@@ -167,7 +173,8 @@ Runner cmd_release(CLI::App& command) {
     CLI::App* verify_command = command.add_subcommand(
         "verify", "Check a release's signature and every file it lists, as the updater would");
     verify_command->add_option("--key", a->key_file, "The public key (PEM); without it, the built-in one");
-    verify_command->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
+    verify_command
+        ->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
         ->required();
     return [a, sign_command] { return sign_command->parsed() ? sign(*a) : verify(*a); };
 }

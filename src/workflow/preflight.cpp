@@ -264,7 +264,8 @@ CheckResult check_programs_running() {
 namespace {
 template <class Report> auto ordered(Report& r) {
     return std::vector{&r.settings, &r.database,       &r.client_library, &r.archive_library,
-                       &r.packages, &r.program_folder, &r.free_space,     &r.programs};
+                       &r.packages, &r.program_folder, &r.free_space,     &r.programs,
+                       &r.kept_release};
 }
 } // namespace
 
@@ -298,6 +299,7 @@ PreflightReport run_preflight(TForm1& form, const std::vector<std::string>& star
     report.program_folder = check_program_folder(form);
     report.free_space = check_free_space(form, report.packages);
     report.programs = check_programs_running();
+    report.kept_release = check_kept_release();
     return report;
 }
 

@@ -65,6 +65,7 @@ inline constexpr const char* kCheckPackages = "package server";
 inline constexpr const char* kCheckProgramFolder = "program folder";
 inline constexpr const char* kCheckFreeSpace = "free space";
 inline constexpr const char* kCheckPrograms = "programs";
+inline constexpr const char* kCheckKeptRelease = "kept release";
 
 // Every check's result, each under its own name. A new check gets a member
 // here, and its place in the order and its line in run_preflight (preflight.cpp).
@@ -77,6 +78,7 @@ struct PreflightReport {
     CheckResult program_folder{kCheckProgramFolder};
     CheckResult free_space{kCheckFreeSpace};
     CheckResult programs{kCheckPrograms};
+    CheckResult kept_release{kCheckKeptRelease};
 
     // The results in the order the update meets what they check.
     std::vector<const CheckResult*> in_order() const;
@@ -120,6 +122,10 @@ CheckResult check_program_folder(TForm1& form);
 // Room for the packages and their extracted contents, as the package check
 // measured them, on the update folder's volume.
 CheckResult check_free_space(const TForm1& form, const CheckResult& packages);
+// The kept release (the files the last update replaced) and whether each
+// kept file is whole; whether the program folder holds the kept set; and a
+// change a crash left unfinished, which the next start finishes or undoes.
+CheckResult check_kept_release();
 // The product's programs running now (the update stops them).
 CheckResult check_programs_running();
 

@@ -13,6 +13,7 @@
 #include "support/fake_programs.h"
 #include "support/package_server.h"
 #include "support/signed_release.h"
+#include "workflow/put_in_place.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kv::test {
 namespace {
@@ -39,7 +45,7 @@ public:
 };
 
 class PackageStep : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         // Programs started here end by themselves should a test stop early.
         ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "60000", 1);
@@ -238,6 +244,180 @@ INSTANTIATE_TEST_SUITE_P(
                (info.param.items.empty() ? "Missing" : "Damaged");
     });
 
+// A file that cannot be put in place ends the step with the error box that
+// names it and the system's reason, as a failed download ends it: nothing is
+// started, the window stays with both step buttons, no later phase runs, and
+// what the phases before it put in place stays. The target is as it was.
+struct Blocked {
+    const char* name;
+    std::function<void(PackageStep&)> block;
+    const char* file;   // the file named in the box
+    std::string reason; // the rest of the box
+    bool product_updated;
+};
+
+class BlockedTarget : public PackageStep, public ::testing::WithParamInterface<Blocked> {};
+
+TEST_P(BlockedTarget, EndsTheStepWithTheErrorAndStartsNothing) {
+    const Blocked& c = GetParam();
+    make_site("localhost", false);
+    c.block(*this);
+    run_step();
+
+    ASSERT_EQ(FBackend.boxes.size(), 1u);
+    const std::string& box = FBackend.boxes[0].text;
+    EXPECT_EQ(box.find("Cannot put file \"" + utf8(FSite.path()) + "\\" + c.file + "\" in place"), 0u) << box;
+    EXPECT_NE(box.find(c.reason), std::string::npos) << box;
+    EXPECT_EQ(std::count(FBackend.statuses.begin(), FBackend.statuses.end(), "İndirmeler Tamamlandı"), 0);
+    EXPECT_EQ(updated("kuvento.exe"), c.product_updated);
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026"); // no later phase ran
+    EXPECT_FALSE(FApp.Terminated());
+    EXPECT_TRUE(FForm->Button5.Enabled());
+    EXPECT_EQ(starts().size(), 3u); // nothing was started
+    EXPECT_FALSE(fs::exists(FSite.path() / (std::string(c.file) + ".kvnew")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, BlockedTarget,
+    ::testing::Values(Blocked{"ReadOnlyProduct",
+                              [](PackageStep& t) {
+                                  ASSERT_TRUE(os::set_read_only(utf8(t.FSite.path() / "kuvento.exe"), true));
+                              },
+                              "kuvento.exe", os::system_error_text(EACCES), false},
+                      // The backup program's file is a folder: the mobile program before it is in place.
+                      Blocked{"FolderInTheWay",
+                              [](PackageStep& t) {
+                                  fs::remove(t.FSite.path() / "kvbck.exe");
+                                  fs::create_directory(t.FSite.path() / "kvbck.exe");
+                              },
+                              "kvbck.exe", "a folder of that name is in the way", true},
+                      Blocked{
+                          "MissingFromItsPackage",
+                          [](PackageStep& t) {
+                              t.FPackages->serve("telvano.rar", {{"telvano.exe", t.FProgram + kNewVersion}});
+                          },
+                          "kvbck.exe", "the package holds no file \"kvbck.exe\"", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// After a whole run, kvtool rollback stops the product and puts back exactly
+// what the program folder held before it, without the network; it refuses,
+// and changes nothing, once a kept file was altered.
+TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
+    make_site("localhost", false);
+    const std::string cmx = site_file("kuventoCMX.exe");
+    run_step();
+    ASSERT_EQ(box_texts(), std::vector<std::string>{});
+    ASSERT_TRUE(updated("kuvento.exe"));
+    ASSERT_TRUE(wait_until([&] { return starts().size() == 5; }));
+    const std::string out = utf8(FSite.path() / "rollback.out"), err = utf8(FSite.path() / "rollback.err");
+    const std::string rollback =
+        "\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"";
+
+    FPackages.reset(); // no package server from here on
+    ASSERT_EQ(std::system(rollback.c_str()), 0) << read_file(err);
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        EXPECT_EQ(site_file(p), FProgram) << p;
+    EXPECT_EQ(site_file("kuventoCMX.exe"), cmx);
+    EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
+    EXPECT_FALSE(fs::exists(FSite.path() / "report" / "alt" / "kasa.fr3")) << "it came with the release";
+    EXPECT_FALSE(fs::exists(FSite.path() / "logo1024.png"));
+    for (const char* l : kServedLibraries)
+        EXPECT_FALSE(fs::exists(FSite.path() / l)) << l;
+    const auto product = started_ids(log(), "kuvento.exe");
+    ASSERT_EQ(product.size(), 2u);
+    EXPECT_FALSE(process_running(product[1], "kuvento.exe")) << "the restarted product was stopped first";
+
+    write_file((FSite.path() / "onceki-surum" / "telvano.exe").string(), "altered");
+    install_fake_program(FSite.path(), "kuvento.exe"); // what a later run would have left
+    write_file((FSite.path() / "kuvento.exe").string(), "release 2028");
+    EXPECT_NE(std::system(rollback.c_str()), 0);
+    EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos)
+        << read_file(err);
+    EXPECT_EQ(site_file("kuvento.exe"), "release 2028");
+}
+
+// The crash matrix: the step, in a child process, is killed (SIGKILL) from
+// outside at each record of its journal, that is, just before and just after
+// each file's rename. Afterwards every product file is the whole old or the
+// whole new one, the product starts, and the next run (which recovers first)
+// brings the site to the release, with the site's release before the killed
+// run as the kept one.
+class CrashMatrix : public PackageStep, public ::testing::WithParamInterface<int> {};
+
+size_t journal_records(const fs::path& journal) {
+    std::error_code ec;
+    if (!fs::exists(journal, ec)) return 0;
+    const std::string text = read_file(journal.string());
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
+    const size_t kill_at = size_t(GetParam());
+    make_site("localhost", false);
+    struct Expected {
+        std::string name, before, after; // before empty: not there before the run
+    };
+    std::vector<Expected> files{{"logo1024.png", "", kServedLogo},
+                                {"report/satis.fr3", "report 2026", kServedReport},
+                                {"report/alt/kasa.fr3", "", kServedNestedReport}};
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        files.push_back({p, FProgram, FProgram + kNewVersion});
+    for (const char* l : kServedLibraries)
+        files.push_back({l, "", served_library(l)});
+    const fs::path journal = FSite.path() / "onceki-surum" / "journal.txt";
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        run_step();
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (journal_records(journal) >= kill_at) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            std::cout << "killed at journal record " << journal_records(journal) << "\n";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+
+    for (const Expected& f : files) {
+        const fs::path path = FSite.path() / f.name;
+        if (!fs::exists(path)) {
+            EXPECT_TRUE(f.before.empty()) << f.name << " is gone";
+            continue;
+        }
+        const std::string now = read_file(path.string());
+        EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before))
+            << f.name << " is cut: " << now.size();
+    }
+    ASSERT_TRUE(os::start_program(utf8(FSite.path() / "kuvento.exe")));
+    ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; }))
+        << "the product starts";
+
+    run_step();
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_TRUE(FApp.Terminated());
+    for (const Expected& f : files)
+        EXPECT_EQ(site_file(f.name), f.after) << f.name;
+    const std::vector<KeptFile> kept = kept_release(utf8(FSite.path()));
+    EXPECT_EQ(kept.size(), files.size());
+    for (const KeptFile& k : kept) {
+        std::string name = k.name;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        auto f = std::find_if(files.begin(), files.end(), [&](const Expected& e) { return e.name == name; });
+        ASSERT_NE(f, files.end()) << name;
+        EXPECT_EQ(k.existed, !f->before.empty()) << name;
+        if (k.existed)
+            EXPECT_EQ(read_file((FSite.path() / "onceki-surum" / f->name).string()), f->before) << name;
+    }
+}
+
+// Two records per file put in place: the logo, three programs, two reports and ten libraries.
+INSTANTIATE_TEST_SUITE_P(JournalRecords, CrashMatrix, ::testing::Range(1, 33));
+
 // A window with a release key installs a release signed with its private key,
 // and refuses every spoilt one: nothing of it is opened or put in place, the
 // running product is left alone, and the error names what did not match. A
@@ -256,8 +436,9 @@ TEST_P(SignedRelease, InstallsOnlyTheWholeRelease) {
     FApp.Log.Close();
     // The manifest is checked first: when it fails, not even the logo is fetched.
     bool release_refused = *c.error && std::string(c.error).find("/2027/kuvento.rar") == std::string::npos;
-    EXPECT_NE(site_file("KVUpdate.log").find("release: http://" + FPackages->host() + "/2027/release.txt " +
-                                             (release_refused ? "refused: " : "verified: ")),
+    EXPECT_NE(site_file("KVUpdate.log")
+                  .find("release: http://" + FPackages->host() + "/2027/release.txt " +
+                        (release_refused ? "refused: " : "verified: ")),
               std::string::npos)
         << site_file("KVUpdate.log");
 

@@ -129,6 +129,7 @@ TEST_F(RunLogRecord, NormalRun) {
     const fs::path served = FPackages->package("kuvento.rar");
     const std::string old_product = FStandIn;
     const std::string old_facts = facts(old_product, FSite.path() / "kuvento.exe");
+    const std::string kept = utf8(FSite.path() / "onceki-surum" / "kuvento.exe");
 
     const std::vector<std::string> lines = run_update();
 
@@ -152,11 +153,11 @@ TEST_F(RunLogRecord, NormalRun) {
             "extract: " + update("kuvento.rar") + " into " + os::current_directory() + "\\update\\: complete",
             "item: kuvento.exe, " + std::to_string(FStandIn.size() + kNewVersion.size()) + " bytes",
             "status: Kuvento Kopyalanıyor",
-            "put in place: " + site("kuvento.exe") + ": was " + old_facts + "; now " +
+            "put in place: " + site("kuvento.exe") + " (replaced, the old file kept): now " +
                 facts(FStandIn + kNewVersion, FSite.path() / "kuvento.exe"),
             "status: Raporlar İndiliyor..",
             "item: alt/kasa.fr3, " + std::to_string(std::string(kServedNestedReport).size()) + " bytes",
-            "put in place: " + site("midas.dll") + ": was missing; now " +
+            "put in place: " + site("midas.dll") + " (added): now " +
                 facts(served_library("midas.dll"), FSite.path() / "midas.dll"),
             "status: İndirmeler Tamamlandı",
             "started: " + site("kuventoCMX.exe"),
@@ -166,6 +167,7 @@ TEST_F(RunLogRecord, NormalRun) {
     EXPECT_EQ(e.back(), "run ended: Güncelleme Başla: complete");
     EXPECT_FALSE(has_prefix(e, "error box")) << "a normal run shows no error";
     EXPECT_FALSE(has_prefix(e, "not put in place"));
+    EXPECT_EQ(facts(old_product, kept), old_facts) << "the replaced program is kept";
 }
 
 TEST_F(RunLogRecord, FailedDownload) {
@@ -184,24 +186,29 @@ TEST_F(RunLogRecord, FailedDownload) {
     EXPECT_TRUE(has_prefix(e, "run ended: Güncelleme Başla: failed: "));
 }
 
-// The window never mentions a copy that failed; the log says which and why.
-TEST_F(RunLogRecord, CopyOntoAHeldTarget) {
-    // A running program holds its file: Linux refuses to write it ("Text file
-    // busy"), as Windows refuses a file another program has open.
-    start_program("midas.dll");
-    const fs::path held = FSite.path() / "midas.dll";
-    const std::string before = facts(FStandIn, held);
+// A file that cannot be put in place ends the step with the error box; the
+// log says which file, why, and what it holds afterwards.
+TEST_F(RunLogRecord, TargetThatCannotBeReplaced) {
+    const fs::path held = FSite.write("midas.dll", "client 2026");
+    ASSERT_TRUE(os::set_read_only(utf8(held), true));
+    const std::string before = facts("client 2026", held);
 
     const std::vector<std::string> e = events(run_update());
 
-    EXPECT_TRUE(FUpdater->backend.boxes.empty());
-    EXPECT_EQ(read_file(utf8(held)), FStandIn);
-    EXPECT_TRUE(in_order(e, {"status: DLL ler Kopyalanıyor",
-                             "not put in place: " + site("midas.dll") + ": " +
-                                 os::system_error_text(ETXTBSY) + "; it holds " + before,
-                             "put in place: " + site("ssleay.dll") + ": was missing; now " +
-                                 facts(served_library("ssleay.dll"), FSite.path() / "ssleay.dll"),
-                             "run ended: Güncelleme Başla: complete"}));
+    ASSERT_EQ(FUpdater->backend.boxes.size(), 1u);
+    const std::string shown = FUpdater->backend.boxes[0].text;
+    const std::string reason =
+        "Cannot put file \"" + site("midas.dll") + "\" in place. " + os::system_error_text(EACCES);
+    EXPECT_EQ(shown, reason + ".");
+    EXPECT_EQ(read_file(utf8(held)), "client 2026");
+    EXPECT_TRUE(
+        in_order(e, {"status: DLL ler Kopyalanıyor",
+                     "put in place: " + site("libssh2.dll") + " (added): now " +
+                         facts(served_library("libssh2.dll"), FSite.path() / "libssh2.dll"),
+                     "not put in place: " + site("midas.dll") + ": " + reason + "; it holds " + before,
+                     "error box: " + shown, "run ended: Güncelleme Başla: failed: " + reason}));
+    EXPECT_FALSE(has_prefix(e, "started: "));
+    EXPECT_FALSE(fs::exists(FSite.path() / "ssleay.dll")) << "the libraries after it are not put in place";
 }
 
 } // namespace kv::test

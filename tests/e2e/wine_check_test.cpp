@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace kv::test::e2e {
@@ -35,36 +36,6 @@ struct CheckScenario {
         wine_host().install_updater(site.dir());
         fs::copy_file(kvtool, site.dir() / "kvtool.exe");
     }
-};
-
-// A Windows program of the site that the update does not stop holds `file`
-// open, as a program holds a library it has loaded, until this ends.
-class HeldFile {
-public:
-    HeldFile(const fs::path& folder, const std::string& file) {
-        const fs::path log = FLog.path() / "probe.log";
-        FPid = start_process(
-            {"sh", "-c",
-             "exec " + wine_command() + " " + e2e::quoted(KV_WINE_PROBE) + " hold " + e2e::quoted(file)},
-            folder, log);
-        std::optional<int> ended;
-        const bool held = wait_until(
-            [&] {
-                return read_file(log.string()).find("held") != std::string::npos ||
-                       !child_running(FPid, ended);
-            },
-            std::chrono::seconds(60));
-        if (held && !ended) return;
-        if (!ended) kill_child(FPid);
-        throw std::runtime_error("probe.exe could not hold " + file + ": " + read_file(log.string()));
-    }
-    ~HeldFile() { kill_child(FPid); }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-
-private:
-    ScratchDir FLog{"held-file"};
-    int FPid = -1;
 };
 
 // The peers are started by scripts/test; without them the tests fail, never
@@ -91,6 +62,35 @@ protected:
     }
     std::string FPrefix;
 };
+
+// Every file of the program folder with its bytes, leaving out what the
+// programs write as they run and what the update keeps for itself.
+std::map<std::string, std::string> program_files(const fs::path& site) {
+    std::map<std::string, std::string> files;
+    for (auto it = fs::recursive_directory_iterator(site); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string name = fs::relative(it->path(), site).generic_string();
+        if (it->is_directory() && (name == "update" || name == "onceki-surum")) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file() && name != "KVUpdate.log" && name != "programs.log")
+            files[name] = read_file(it->path().string());
+    }
+    return files;
+}
+
+// kvtool rollback as a technician runs it in the program folder; its exit
+// status and what it printed (through a file: a Wine service may keep a pipe open).
+CheckRun run_rollback(const fs::path& folder) {
+    const ScratchDir out("rollback");
+    const std::string printed = (out.path() / "out.txt").string();
+    CheckRun run;
+    run.status = shell("cd " + e2e::quoted(folder.string()) + " && " + wine_command() +
+                       " kvtool.exe rollback </dev/null >" + e2e::quoted(printed) + " 2>&1")
+                     .status;
+    run.output = read_file(printed);
+    return run;
+}
 
 } // namespace
 
@@ -192,6 +192,35 @@ TEST_F(Wine32Check, SixtyFourBitArchiveLibraryBesideTheProgram) {
     EXPECT_EQ(archive["reason"], file + " is a 64-bit build; the updater is 32-bit and cannot load it");
     EXPECT_EQ(archive["details"]["build"], "64-bit");
     EXPECT_EQ(archive["details"]["updater"], "32-bit");
+}
+
+// After a whole update under Wine, kvtool rollback stops the product and puts
+// back exactly the files the program folder held before, without the network;
+// once a kept file was altered it refuses and changes nothing.
+TEST_F(WineCheck, RollbackPutsTheEarlierReleaseBack) {
+    CheckScenario s("wine-rollback", KV_WINE_KVTOOL);
+    s.site.start_programs();
+    std::map<std::string, std::string> before = program_files(s.site.dir());
+    for (const std::string& cached : kCachedSettings) // the start-update step's, not the packages'
+        before.erase(cached);
+    {
+        WineUpdaterRun run(s.site.dir(), fs::path(KV_E2E_ARTIFACTS) / "WineRollback");
+        run.unlock();
+        run.click(StepButton::Start);
+        ASSERT_EQ(run.wait_exit(std::chrono::seconds(180)), 0);
+    }
+    ASSERT_NE(program_files(s.site.dir()), before) << "the update changed nothing";
+
+    const CheckRun back = run_rollback(s.site.dir());
+    EXPECT_EQ(back.status, 0) << back.output;
+    EXPECT_EQ(program_files(s.site.dir()), before) << back.output;
+
+    write_file((s.site.dir() / "onceki-surum" / "kuvento.exe").string(), "altered");
+    const CheckRun refused = run_rollback(s.site.dir());
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("onceki-surum\\kuvento.exe\" does not match"), std::string::npos)
+        << refused.output;
+    EXPECT_EQ(program_files(s.site.dir()), before);
 }
 
 } // namespace kv::test::e2e

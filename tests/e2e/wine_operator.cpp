@@ -230,6 +230,11 @@ bool WineUpdaterRun::running() {
     return child_running(FPid, FExitStatus);
 }
 
+void WineUpdaterRun::kill() {
+    if (running()) kill_child(FPid);
+    FExitStatus = -1;
+}
+
 void WineUpdaterRun::screenshot(const std::string& stage) {
     keep_screenshot(FArtifacts, &FShots, stage);
 }
@@ -375,6 +380,23 @@ std::vector<WindowControl> WineUpdaterRun::read_window() {
         controls.push_back({role, c.enabled, c.visible, c.text});
     }
     return controls;
+}
+
+HeldFile::HeldFile(const fs::path& folder, const std::string& file) {
+    const fs::path log = FLog.path() / "probe.log";
+    FPid = start_process({"sh", "-c", "exec " + wine_command() + " " + quoted(KV_WINE_PROBE) + " hold " + quoted(file)},
+                         folder, log);
+    std::optional<int> ended;
+    const bool held = wait_until(
+        [&] { return read_file(log.string()).find("held") != std::string::npos || !child_running(FPid, ended); },
+        std::chrono::seconds(60));
+    if (held && !ended) return;
+    if (!ended) kill_child(FPid);
+    throw std::runtime_error("probe.exe could not hold " + file + ": " + read_file(log.string()));
+}
+
+HeldFile::~HeldFile() {
+    kill_child(FPid);
 }
 
 } // namespace kv::test::e2e

@@ -29,10 +29,10 @@ namespace kv::test::e2e {
 // 64-bit Wine too, in the same Wine server, and the 32-bit updater finds and
 // ends 64-bit programs by name as it does 32-bit ones.
 struct WineTarget {
-    std::string name;     // "win64" or "win32"
-    unsigned machine = 0; // its programs' processor, as their PE header says it
+    std::string name;                    // "win64" or "win32"
+    unsigned machine = 0;                // its programs' processor, as their PE header says it
     std::string prefix_variable, prefix; // the Wine prefix, and the variable that names it
-    std::vector<std::string> loader; // runs a Windows program: loader + {exe, args...}
+    std::vector<std::string> loader;     // runs a Windows program: loader + {exe, args...}
     std::filesystem::path updater, stand_in, seven_zip, bridge, bridge_front;
 };
 const WineTarget& wine_target();
@@ -73,6 +73,21 @@ struct WineProcess {
 };
 std::vector<WineProcess> wine_processes();
 
+// A Windows program of the site that the update does not stop holds `file`
+// open (reading shared, no writing or deleting), as a program holds a library
+// it has loaded, until this ends. Throws when it cannot.
+class HeldFile {
+public:
+    HeldFile(const std::filesystem::path& folder, const std::string& file);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    ScratchDir FLog{"held-file"};
+    int FPid = -1;
+};
+
 // The updater under Wine, driven as UpdaterRun drives the Linux one.
 class WineUpdaterRun {
 public:
@@ -89,6 +104,8 @@ public:
     int wait_exit(std::chrono::seconds timeout = std::chrono::seconds(60));
     void expect_open(std::chrono::milliseconds quiet = std::chrono::milliseconds(1500));
     bool running();
+    // Ends the updater at once (SIGKILL), as a power cut or a killed process ends it.
+    void kill();
     // The controls of the main window: role "push button", "label" or "text".
     std::vector<WindowControl> read_window();
     void screenshot(const std::string& stage);

@@ -11,6 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
 namespace kv::test::e2e {
 namespace {
 namespace fs = std::filesystem;
@@ -18,8 +23,8 @@ using namespace std::chrono_literals;
 
 fs::path artifacts() {
     const std::string kind = wine_target().name == "win32" ? "Wine32" : "Wine";
-    fs::path dir = fs::path(KV_E2E_ARTIFACTS) /
-                   (kind + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path dir =
+        fs::path(KV_E2E_ARTIFACTS) / (kind + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     return dir;
 }
@@ -27,7 +32,8 @@ fs::path artifacts() {
 const char* const kAlreadyDone = "2027 güncellemesi yapılmış. işlem iptal edilecek";
 // The application's title, from the program's file name, captions its boxes.
 const char* const kBoxCaption = "Kvupdate";
-const std::vector<std::string> kPackages = {"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar", "dll.rar"};
+const std::vector<std::string> kPackages = {"kuvento.rar", "telvano.rar", "report.rar", "dorvika.rar",
+                                            "dll.rar"};
 
 struct Scenario : UpdateScenario {
     explicit Scenario(const std::string& tag, const std::string& charset = "utf8")
@@ -81,7 +87,8 @@ TEST_F(WineUpdate, NormalUpdate) {
 
     for (const std::string& name : kStoppedPrograms)
         EXPECT_FALSE(s.site.running(running[name], name)) << name << " was not stopped";
-    EXPECT_TRUE(s.site.running(running[kConsoleProgram], kConsoleProgram)) << "the console program is not stopped";
+    EXPECT_TRUE(s.site.running(running[kConsoleProgram], kConsoleProgram))
+        << "the console program is not stopped";
     s.expect_restarted(logged);
     // The release's client library replaced the one the database step loaded.
     s.expect_release_installed();
@@ -206,8 +213,8 @@ TEST_F(WineUpdate, DamagedProductPackage) {
     EXPECT_TRUE(s.site.starts_after(logged).empty());
 
     // The shop starts its program again and the operator retries the
-    // packages: Windows refuses to overwrite a running program, the copy's
-    // failure is ignored, and the program runs on.
+    // packages: a package that cannot be had whole stops nothing and puts
+    // nothing in place, so the program runs on.
     const uint32_t restarted = s.site.start_program("kuvento.exe");
     run.click(StepButton::Packages);
     Box again = run.acknowledge_box(180s);
@@ -291,6 +298,115 @@ TEST_F(WineUpdate, UpdateFolderThroughALink) {
     expect_refused_and_site_kept(s, wine_host().settings_path(s.site.dir() / "to-site"));
 }
 
+// A library that another program of the site holds without delete sharing
+// cannot be replaced: the step ends with the box that names it and gives
+// Windows' reason, nothing is started, the library is as it was, and what
+// went into place before it stays (once it is free, "Dosyaları İndir" ends
+// the update).
+TEST_F(WineUpdate, HeldLibrary) {
+    Scenario s("wine-held");
+    s.site.write_settings({});
+    write_file((s.site.dir() / "libmysql.dll").string(), "client 2026");
+    s.site.start_programs();
+    const size_t logged = s.site.program_log().size();
+    auto held = std::make_unique<HeldFile>(s.site.dir(), "libmysql.dll");
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    run.unlock();
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    const std::string named =
+        "Cannot put file \"" + s.host.settings_path(s.site.dir() / "libmysql.dll") + "\" in place. ";
+    EXPECT_EQ(error.text.rfind(named, 0), 0u) << error.text;
+    EXPECT_GT(error.text.size(), named.size() + 1) << "the reason is missing";
+    run.expect_open();
+    expect_steps_can_be_repeated(run.read_window());
+    EXPECT_EQ(s.site.read("libmysql.dll"), "client 2026");
+    EXPECT_EQ(s.site.read("libeay32.dll"), s.release.item("dll.rar", "libeay32.dll"))
+        << "the library before it";
+    EXPECT_NE(s.site.exists("libssh2.dll") ? s.site.read("libssh2.dll") : "",
+              s.release.item("dll.rar", "libssh2.dll"))
+        << "the library after it";
+    s.expect_program_replaced("kuvento.rar", "kuvento.exe");
+    EXPECT_TRUE(s.site.starts_after(logged).empty()) << "nothing is started after a failed update";
+
+    held.reset();
+    run.click(StepButton::Packages);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+}
+
+// A subset of the crash matrix under Wine: the updater is killed (SIGKILL)
+// once its journal holds so many records (the kill may land a record later):
+// around the product's rename, around the first library (the client library
+// the updater itself has loaded, which Windows lets it rename aside but not
+// replace) and before the last library's rename. The product is started
+// again before the next start, as a shop does. Each file is the whole old or
+// the whole new one, and the next start finishes or undoes the cut change
+// (with a notice) before the whole update brings the site to the release.
+TEST_F(WineUpdate, KilledAtJournalRecords) {
+    std::vector<std::pair<std::string, std::string>> files; // package, name
+    for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
+        files.push_back({p == std::string("kuvento.exe") ? "kuvento.rar" : "telvano.rar", p});
+    files.push_back({"dorvika.rar", "dorvika.exe"});
+    for (const std::string& l : kLibraries)
+        files.push_back({"dll.rar", l});
+    for (const size_t kill_at : {3u, 4u, 15u, 33u}) {
+        SCOPED_TRACE("killed at journal record " + std::to_string(kill_at));
+        Scenario s("wine-killed");
+        s.site.write_settings({});
+        s.site.start_programs();
+        wine_host().install_updater(s.site.dir()); // with the site's first client library
+        std::map<std::string, std::string> before;
+        for (const auto& f : files)
+            if (s.site.exists(f.second)) before[f.second] = s.site.read(f.second);
+        const fs::path journal = s.site.dir() / "onceki-surum" / "journal.txt";
+        auto records = [&](const char* kind) {
+            size_t n = 0;
+            std::istringstream text(fs::exists(journal) ? read_file(journal.string()) : "");
+            for (std::string line; std::getline(text, line);)
+                n += line.rfind(kind, 0) == 0;
+            return n;
+        };
+        {
+            WineUpdaterRun run(s.site.dir(), artifacts() / std::to_string(kill_at));
+            run.unlock();
+            run.click(StepButton::Start);
+            ASSERT_TRUE(wait_until([&] { return records("") >= kill_at || !run.running(); },
+                                   std::chrono::seconds(180)));
+            run.kill();
+            std::cout << "killed at journal record " << records("") << "\n";
+        }
+        for (const auto& [package, name] : files) {
+            const std::string now = s.site.exists(name) ? s.site.read(name) : "";
+            const bool is_new = now == s.release.item(package, name);
+            const bool is_old = before.count(name) ? now == before[name] : !s.site.exists(name);
+            EXPECT_TRUE(is_new || is_old) << name << " is cut: " << now.size() << " bytes";
+        }
+        s.site.start_program("kuvento.exe"); // throws unless the product starts
+
+        const size_t logged = s.site.program_log().size();
+        const bool unfinished = records("begin") > records("done");
+        WineUpdaterRun again(s.site.dir(), artifacts() / (std::to_string(kill_at) + "-again"));
+        if (unfinished) {
+            Box recovered = again.acknowledge_box(120s);
+            EXPECT_EQ(recovered.text.rfind("Yarıda kalan güncelleme değişiklikleri düzeltildi:", 0), 0u)
+                << recovered.text;
+        }
+        again.unlock();
+        again.click(StepButton::Start);
+        if (s.site.upgrade_year() == "2027") {
+            Box done = again.acknowledge_box(180s);
+            EXPECT_EQ(done.text, kAlreadyDone);
+        }
+        EXPECT_EQ(again.wait_exit(180s), 0);
+        s.expect_release_installed();
+        s.expect_restarted(logged);
+    }
+}
+
 // A small Turkish site: the settings file in Windows-1254 with Turkish letters
 // in its paths, the database opened by its path alone (the local attach of a
 // site without a server, which also gets no mobile package), a WIN1254
@@ -338,7 +454,8 @@ TEST_F(WineUpdate, TurkishSite) {
     run.click(StepButton::Packages);
     EXPECT_EQ(run.wait_exit(180s), 0);
     s.expect_downloads({"kuvento.rar", "report.rar", "dorvika.rar", "dll.rar"});
-    EXPECT_FALSE(fs::exists(s.site.update_dir() / "telvano.rar")) << "a site without a server got the mobile package";
+    EXPECT_FALSE(fs::exists(s.site.update_dir() / "telvano.rar"))
+        << "a site without a server got the mobile package";
     s.expect_release_installed(false);
     s.expect_restarted(logged);
 

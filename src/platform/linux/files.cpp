@@ -148,6 +148,79 @@ bool replace_file(std::string_view from, std::string_view to) {
     return ::rename(native_path(from).c_str(), dst.c_str()) == 0;
 }
 
+bool move_file(std::string_view from, std::string_view to) {
+    auto dst = native_path(to);
+    struct stat st;
+    if (::lstat(dst.c_str(), &st) == 0) return fail(EEXIST);
+    return ::rename(native_path(from).c_str(), dst.c_str()) == 0;
+}
+
+bool hard_link(std::string_view from, std::string_view to) {
+    return ::link(native_path(from).c_str(), native_path(to).c_str()) == 0;
+}
+
+bool copy_file_durably(std::string_view from, std::string_view to, std::string_view like) {
+    auto src = native_path(from), dst = native_path(to);
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat sst;
+    if (::fstat(in, &sst) != 0 || !S_ISREG(sst.st_mode)) {
+        int e = S_ISDIR(sst.st_mode) ? EACCES : errno;
+        ::close(in);
+        return fail(e);
+    }
+    mode_t mode = sst.st_mode & 07777;
+    struct stat lst;
+    if (::stat(native_path(like).c_str(), &lst) == 0 && S_ISREG(lst.st_mode)) mode = lst.st_mode & 07777;
+    mode |= S_IWUSR; // the new file is not read-only: that is the target's own attribute
+    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        int e = errno;
+        ::close(in);
+        return fail(e);
+    }
+    char buf[1 << 16];
+    int e = 0;
+    for (;;) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            e = errno;
+            break;
+        }
+        for (ssize_t off = 0; off < n && !e;) {
+            ssize_t w = ::write(out, buf + off, n - off);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0)
+                e = w < 0 ? errno : ENOSPC;
+            else
+                off += w;
+        }
+        if (e) break;
+    }
+    if (!e && ::fchmod(out, mode) != 0) e = errno;
+    if (!e && ::fsync(out) != 0) e = errno;
+    ::close(in);
+    if (::close(out) != 0 && !e) e = errno;
+    if (!e) return true;
+    ::unlink(dst.c_str());
+    return fail(e);
+}
+
+bool flush_directory(std::string_view folder) {
+    int fd = ::open(native_path(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    int e = errno;
+    ::close(fd);
+    return ok ? true : fail(e);
+}
+
+bool is_read_only(std::string_view path) {
+    return is_read_only_file(native_path(path));
+}
+
 bool set_read_only(std::string_view path, bool read_only) {
     auto p = native_path(path);
     struct stat st;
@@ -258,6 +331,10 @@ int64_t File::seek(int64_t offset, SeekOrigin origin) {
     int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
     off_t r = ::lseek(FHandle, offset, whence);
     return r < 0 ? -1 : r;
+}
+
+bool File::flush() {
+    return ::fsync(FHandle) == 0;
 }
 
 bool File::truncate_here() {

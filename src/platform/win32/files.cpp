@@ -80,6 +80,37 @@ bool replace_file(std::string_view from, std::string_view to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+bool move_file(std::string_view from, std::string_view to) {
+    return MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), MOVEFILE_WRITE_THROUGH);
+}
+
+bool hard_link(std::string_view from, std::string_view to) {
+    return CreateHardLinkW(to_wide(to).c_str(), to_wide(from).c_str(), nullptr);
+}
+
+bool copy_file_durably(std::string_view from, std::string_view to, std::string_view) {
+    const std::wstring dst = to_wide(to);
+    if (!CopyFileW(to_wide(from).c_str(), dst.c_str(), TRUE)) return false;
+    HANDLE h =
+        CreateFileW(dst.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+    DWORD err = GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (ok) return true;
+    DeleteFileW(dst.c_str());
+    SetLastError(err);
+    return false;
+}
+
+bool flush_directory(std::string_view) {
+    return true;
+}
+
+bool is_read_only(std::string_view path) {
+    DWORD a = attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && (a & FILE_ATTRIBUTE_READONLY);
+}
+
 bool set_read_only(std::string_view path, bool read_only) {
     DWORD a = attributes(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;
@@ -194,6 +225,10 @@ int64_t File::seek(int64_t offset, SeekOrigin origin) {
                 : origin == SeekOrigin::Current ? FILE_CURRENT
                                                 : FILE_END;
     return SetFilePointerEx(FHandle, d, &r, how) ? r.QuadPart : -1;
+}
+
+bool File::flush() {
+    return FlushFileBuffers(FHandle);
 }
 
 bool File::truncate_here() {
