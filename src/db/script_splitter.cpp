@@ -116,7 +116,8 @@ size_t ScriptSplitter::column_of(size_t byte_offset, size_t line_start) {
         FColumnLine = FColumnByte = line_start;
         FColumnChars = 0;
     }
-    FColumnChars += utf16_length(std::string_view(FParser.Text()).substr(FColumnByte, byte_offset - FColumnByte));
+    FColumnChars +=
+        utf16_length(std::string_view(FParser.Text()).substr(FColumnByte, byte_offset - FColumnByte));
     FColumnByte = byte_offset;
     return FColumnChars;
 }

@@ -37,8 +37,8 @@ bool domain_match(std::string_view host, std::string_view domain) {
 // A cookie's identity in the store: name, domain and path with A-Z folded,
 // and whether it is host-only (lengths first, so no two identities run together).
 std::string identity(const TNetCookie& c) {
-    return std::to_string(c.Name.size()) + ':' + std::to_string(c.Domain.size()) + ':' + (c.HostOnly ? '1' : '0') +
-           ascii_lower(c.Name) + ascii_lower(c.Domain) + ascii_lower(c.Path);
+    return std::to_string(c.Name.size()) + ':' + std::to_string(c.Domain.size()) + ':' +
+           (c.HostOnly ? '1' : '0') + ascii_lower(c.Name) + ascii_lower(c.Domain) + ascii_lower(c.Path);
 }
 
 std::string default_path(const TNetURI& uri) {

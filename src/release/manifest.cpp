@@ -85,7 +85,9 @@ ManifestEntry parse_entry(std::string_view line, size_t number) {
 
 } // namespace
 
-std::string to_hex(const os::Sha256Digest& digest) { return os::hex_of(digest.data(), digest.size()); }
+std::string to_hex(const os::Sha256Digest& digest) {
+    return os::hex_of(digest.data(), digest.size());
+}
 
 bool valid_release_number(std::string_view number) {
     if (number.empty() || number.size() > 64) return false;

@@ -263,9 +263,8 @@ CheckResult check_programs_running() {
 
 namespace {
 template <class Report> auto ordered(Report& r) {
-    return std::vector{&r.settings, &r.database,       &r.client_library, &r.archive_library,
-                       &r.packages, &r.program_folder, &r.free_space,     &r.programs,
-                       &r.kept_release};
+    return std::vector{&r.settings,       &r.database,   &r.client_library, &r.archive_library, &r.packages,
+                       &r.program_folder, &r.free_space, &r.programs,       &r.kept_release};
 }
 } // namespace
 

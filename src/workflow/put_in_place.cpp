@@ -120,8 +120,8 @@ private:
                         os::FileDisposition::OpenExisting) ||
               (make_parent_folders(FPath) && file.open(FPath, os::FileAccess::ReadWrite, os::FileShare::Read,
                                                        os::FileDisposition::CreateAlways))) ||
-            file.seek(0, 2) < 0 || file.write(line.data(), int64_t(line.size())) != int64_t(line.size()) ||
-            !file.flush())
+            file.seek(0, os::SeekOrigin::End) < 0 ||
+            file.write(line.data(), int64_t(line.size())) != int64_t(line.size()) || !file.flush())
             fail(target, os::last_error());
     }
     std::string FPath;

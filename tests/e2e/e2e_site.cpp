@@ -87,7 +87,8 @@ void PackageServer::put(const std::string& package, const std::string& bytes) {
 // The folder's name carries a random part: in a process namespace of its own
 // every run has the same process id.
 Site::Site(const std::string& tag, const ProgramHost& host, const std::string& charset)
-    : FHost(host), FDir("e2e-" + tag + "-" + std::to_string(std::random_device{}())), FDb("KUVENTO.FDB", charset) {
+    : FHost(host), FDir("e2e-" + tag + "-" + std::to_string(std::random_device{}())),
+      FDb("KUVENTO.FDB", charset) {
     std::vector<std::string> names = kStoppedPrograms;
     names.push_back(kConsoleProgram);
     for (const std::string& name : names)
@@ -110,10 +111,11 @@ void Site::write_settings(const SiteSettingsText& s) {
     auto path = [this](const fs::path& p) { return FHost.settings_path(p); };
     // The network server opens the database by its path on the server's machine.
     const std::string database = s.local_attach ? path(FDb.Path()) : FDb.Path();
-    std::string text = "[BAGLANTI]\r\nSUNUCU_IP=" + s.server + "\r\nUYGULAMA_ADRES=" +
-                       (s.application_path.empty() ? path(dir()) : s.application_path) +
-                       "\r\nDB_ADRES=" + database + "\r\nRAPOR_ADRES=" + path(dir() / "Rapor") +
-                       "\r\nUPDATE_ADRES=" + (s.update_adres.empty() ? path(update_dir()) : s.update_adres) + "\r\n";
+    std::string text =
+        "[BAGLANTI]\r\nSUNUCU_IP=" + s.server +
+        "\r\nUYGULAMA_ADRES=" + (s.application_path.empty() ? path(dir()) : s.application_path) +
+        "\r\nDB_ADRES=" + database + "\r\nRAPOR_ADRES=" + path(dir() / "Rapor") +
+        "\r\nUPDATE_ADRES=" + (s.update_adres.empty() ? path(update_dir()) : s.update_adres) + "\r\n";
     write_file((dir() / "kvayarlar.ini").string(), s.cp1254 ? utf8_to_cp1254(text) : text);
 }
 
@@ -191,7 +193,8 @@ void UpdateScenario::expect_release_installed(bool on_server) {
 
 void UpdateScenario::expect_downloads(const std::vector<std::string>& packages) {
     for (const std::string& p : packages)
-        EXPECT_EQ(read_file((site.update_dir() / p).string()), read_file((server.root() / "2027" / p).string()))
+        EXPECT_EQ(read_file((site.update_dir() / p).string()),
+                  read_file((server.root() / "2027" / p).string()))
             << p;
 }
 

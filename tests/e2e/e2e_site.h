@@ -32,8 +32,9 @@ inline const std::vector<std::string> kLibraries = {
     "libssh2.dll",  "libssl-1_1.dll", "midas.dll",         "ssleay.dll",   "ssleay32.dll"};
 
 // What the upgrade creates, counted in the system tables, and the log line it ends with.
-inline const char* const kUpgradeTables = "select count(*) from rdb$relations where rdb$relation_name in "
-                                          "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
+inline const char* const kUpgradeTables =
+    "select count(*) from rdb$relations where rdb$relation_name in "
+    "('EF_SERI', 'EF_GIDEN', 'EF_GELEN', 'FATURABILGI', 'KAMPANYA_BILGI');";
 inline const char* const kUpgradeLogLine = "2027 Database güncellemesi Başarı ile tamamlandı..";
 
 // Where the site's programs run and how the tests reach them: natively, or as
@@ -95,7 +96,7 @@ struct SiteSettingsText {
     // UPDATE_ADRES as written, when it is not the folder named above (a name
     // the updater is expected to refuse, say); update_dir() stays the default.
     std::string update_adres;
-    bool cp1254 = false; // write the file in Windows-1254 instead of UTF-8
+    bool cp1254 = false;       // write the file in Windows-1254 instead of UTF-8
     bool local_attach = false; // DB_ADRES as a path on the site's machine, no server
 };
 

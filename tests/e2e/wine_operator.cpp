@@ -31,7 +31,8 @@ std::vector<std::string> tab_fields(const std::string& line) {
 // by the first window program on the display, inherits the output and would
 // keep a pipe open for good.
 std::string probe(const std::string& args) {
-    static const fs::path out = fs::temp_directory_path() / ("kv-probe-" + std::to_string(::getpid()) + ".txt");
+    static const fs::path out =
+        fs::temp_directory_path() / ("kv-probe-" + std::to_string(::getpid()) + ".txt");
     CommandResult r = shell(wine_command() + " " + quoted(KV_WINE_PROBE) + " " + args + " </dev/null >" +
                             quoted(out.string()) + " 2>&1");
     std::string output = read_file(out.string());
@@ -41,9 +42,12 @@ std::string probe(const std::string& args) {
 
 const char* button_caption(StepButton button) {
     switch (button) {
-    case StepButton::Start: return "Güncelleme Başla";
-    case StepButton::Database: return "SQL Çalıştır";
-    case StepButton::Packages: return "Dosyaları İndir";
+    case StepButton::Start:
+        return "Güncelleme Başla";
+    case StepButton::Database:
+        return "SQL Çalıştır";
+    case StepButton::Packages:
+        return "Dosyaları İndir";
     }
     return "";
 }
@@ -78,7 +82,9 @@ WineTarget make_target() {
 unsigned pe_machine(const fs::path& program) {
     const std::string image = read_file(program.string());
     if (image.size() < 0x40) return 0;
-    const auto byte = [&](size_t at) { return at < image.size() ? static_cast<unsigned char>(image[at]) : 0u; };
+    const auto byte = [&](size_t at) {
+        return at < image.size() ? static_cast<unsigned char>(image[at]) : 0u;
+    };
     const size_t header = byte(0x3c) | byte(0x3d) << 8 | byte(0x3e) << 16 | byte(0x3f) << 24;
     if (image.compare(header, 4, std::string("PE\0\0", 4)) != 0) return 0;
     return byte(header + 4) | byte(header + 5) << 8;
@@ -96,8 +102,10 @@ void require_wine_peers() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) throw std::runtime_error("DISPLAY is not set (scripts/test starts Xvfb)");
     if (t.prefix.empty() || !fs::exists(fs::path(t.prefix) / "system.reg"))
-        throw std::runtime_error(t.prefix_variable + " does not name a prepared Wine prefix (scripts/test makes one)");
-    for (const fs::path& file : {t.updater, fs::path(KV_WINE_PROBE), t.stand_in, t.seven_zip, t.bridge, t.bridge_front})
+        throw std::runtime_error(t.prefix_variable +
+                                 " does not name a prepared Wine prefix (scripts/test makes one)");
+    for (const fs::path& file :
+         {t.updater, fs::path(KV_WINE_PROBE), t.stand_in, t.seven_zip, t.bridge, t.bridge_front})
         if (!fs::exists(file))
             throw std::runtime_error(file.string() + " is missing (the " + t.name + " build makes it)");
     for (const fs::path& program : {t.updater, t.bridge_front})
@@ -384,11 +392,14 @@ std::vector<WindowControl> WineUpdaterRun::read_window() {
 
 HeldFile::HeldFile(const fs::path& folder, const std::string& file) {
     const fs::path log = FLog.path() / "probe.log";
-    FPid = start_process({"sh", "-c", "exec " + wine_command() + " " + quoted(KV_WINE_PROBE) + " hold " + quoted(file)},
-                         folder, log);
+    FPid = start_process(
+        {"sh", "-c", "exec " + wine_command() + " " + quoted(KV_WINE_PROBE) + " hold " + quoted(file)},
+        folder, log);
     std::optional<int> ended;
     const bool held = wait_until(
-        [&] { return read_file(log.string()).find("held") != std::string::npos || !child_running(FPid, ended); },
+        [&] {
+            return read_file(log.string()).find("held") != std::string::npos || !child_running(FPid, ended);
+        },
         std::chrono::seconds(60));
     if (held && !ended) return;
     if (!ended) kill_child(FPid);

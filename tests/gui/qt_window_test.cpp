@@ -95,8 +95,8 @@ TEST(QtWindow, ADownloadIsDrawnOncePerFrameAndEndsOnItsFinalState) {
     SiteFolder site;
     site.write("kvayarlar.ini", "[BAGLANTI]\nSUNUCU_IP=localhost\nUYGULAMA_ADRES=C:\\Kuvento\n");
     const size_t size = 16 << 20; // about 500 progress events
-    HttpScriptServer server({respond("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
-                                     std::string(size, 'k'))});
+    HttpScriptServer server({respond("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) +
+                                     "\r\n\r\n" + std::string(size, 'k'))});
     auto backend = window::create_native_backend();
     TApplication app(*backend);
     app.Initialize();

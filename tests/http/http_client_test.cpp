@@ -311,8 +311,9 @@ TEST(HttpResponse, TrickleIsAStallButASlowLineIsNot) {
 // changed between requests on a kept connection: a limit lifted lets a slow
 // answer through, and one set again applies.
 TEST(HttpResponse, ConnectionTimeLimitCanChangeBetweenRequests) {
-    HttpScriptServer server({{read_request(), send(ok_response("a")), read_request(), pause(300),
-                              send(ok_response("b")), read_request(), send("HTTP/1.1 200 OK\r\n"), test::hold()}});
+    HttpScriptServer server(
+        {{read_request(), send(ok_response("a")), read_request(), pause(300), send(ok_response("b")),
+          read_request(), send("HTTP/1.1 200 OK\r\n"), test::hold()}});
     TNetHTTP http;
     http.ReadTimeout = 100;
     EXPECT_EQ(fetch(http, server.url("/")).body, "a");

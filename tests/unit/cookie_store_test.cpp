@@ -25,7 +25,8 @@ TEST(CookieStore, SameIdentityReplacesInPlaceAndExpiryDeletes) {
     TNetCookieManager m;
     m.AddServerCookies({"a=1", "b=1", "c=1; Path=/", "d=1"}, uri);
     const auto created_b = m.Cookies()[1].Created;
-    m.AddServerCookies({"B=2", "b=3", "a=2; Path=/2027/x", "c=gone; Path=/" + past, "d=gone" + past, "d=4"}, uri);
+    m.AddServerCookies({"B=2", "b=3", "a=2; Path=/2027/x", "c=gone; Path=/" + past, "d=gone" + past, "d=4"},
+                       uri);
     // "B" and then "b" replace "b=1" where it stood; another path is another
     // cookie; a deleted cookie set again goes last.
     EXPECT_EQ(stored(m), (std::vector<std::string>{"a=1 /2027", "b=3 /2027", "a=2 /2027/x", "d=4 /2027"}));

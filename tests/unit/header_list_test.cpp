@@ -17,9 +17,9 @@ TEST(HeaderList, ValuesJoinContinuationLines) {
     } cases[] = {
         {{"X-Long: a", " b", "\tc", "Other: z"}, "a b c"},
         {{"x-long:   a  ", "    ", " b  ", "\t", "Other: z"}, "a b"}, // blank continuations add nothing
-        {{"X-LONG:", "  b", " c"}, "b c"},                          // an empty first value
-        {{"X-Long: a", "Other: z", " c"}, "a"},                     // a continuation of another line
-        {{"X-Long: a\x01", " \x02", " b"}, "a b"},                  // control characters trim like blanks
+        {{"X-LONG:", "  b", " c"}, "b c"},                            // an empty first value
+        {{"X-Long: a", "Other: z", " c"}, "a"},                       // a continuation of another line
+        {{"X-Long: a\x01", " \x02", " b"}, "a b"},                    // control characters trim like blanks
         {{"Other: z"}, ""},
     };
     for (const Case& c : cases) {

@@ -6,8 +6,8 @@
 #include "rtl/exception.h"
 #include "workflow/upgrade_script.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -195,7 +195,8 @@ TEST(ScriptSplitter, OffsetsCountUtf16UnitsFromTheFirstNonBlankCharacter) {
 TEST(ScriptSplitter, LinesAndColumnsOfStatementsSharingLongLines) {
     std::string script;
     for (int i = 0; i < 300; ++i)
-        script += i % 7 == 0 ? "select 'ü𝄞',\r\n  " + std::to_string(i) + " from x; " : "a" + std::to_string(i) + "ş;";
+        script += i % 7 == 0 ? "select 'ü𝄞',\r\n  " + std::to_string(i) + " from x; "
+                             : "a" + std::to_string(i) + "ş;";
     script += "\r\nset term !! ;execute block as begin end!!ş!!\r\nset term ; !!x;y";
     const std::string text = prepare_script_text(script);
     auto line_and_column = [&](size_t at) {

@@ -66,12 +66,9 @@ std::string sample(size_t lines) {
 TEST(WineArchive, CompressedItemsExtractByteForByte) {
     test::ScratchDir dir("wine-archive");
     const std::vector<Rar5Item> items = {
-        compressed("kuvento.exe", sample(4000)),
-        {"Rapor", "", true},
-        compressed("Rapor/Fatura İçerik.fr3", sample(3)),
-        compressed("bos.txt", ""),
-        {"stored.txt", "stored beside compressed"},
-        compressed("tek.bin", std::string(5000, '\x7f')),
+        compressed("kuvento.exe", sample(4000)),          {"Rapor", "", true},
+        compressed("Rapor/Fatura İçerik.fr3", sample(3)), compressed("bos.txt", ""),
+        {"stored.txt", "stored beside compressed"},       compressed("tek.bin", std::string(5000, '\x7f')),
     };
     const std::string bytes = test::rar5_archive(items);
     ASSERT_LT(bytes.size(), sample(4000).size()) << "the data was not compressed";

@@ -19,13 +19,13 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -163,11 +163,13 @@ std::vector<Process> processes() {
             GetProcessTimes(h, &created, &exited, &kernel, &user);
             CloseHandle(h);
         }
-        out.push_back({e.th32ProcessID, e.szExeFile,
-                       (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime});
+        out.push_back(
+            {e.th32ProcessID, e.szExeFile,
+             (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime});
     }
     CloseHandle(snap);
-    std::sort(out.begin(), out.end(), [](const Process& a, const Process& b) { return a.created < b.created; });
+    std::sort(out.begin(), out.end(),
+              [](const Process& a, const Process& b) { return a.created < b.created; });
     return out;
 }
 

@@ -170,7 +170,8 @@ private:
     void draw(Control& c);
     void call_in(FramePacer::Clock::duration delay) {
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
-        SetTimer(FWindow, kPaceTimer, static_cast<UINT>(std::max<decltype(ms)>(ms, USER_TIMER_MINIMUM)), nullptr);
+        SetTimer(FWindow, kPaceTimer, static_cast<UINT>(std::max<decltype(ms)>(ms, USER_TIMER_MINIMUM)),
+                 nullptr);
     }
     void make_font();
     void place(Control& c);
