@@ -410,8 +410,9 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
         auto f = std::find_if(files.begin(), files.end(), [&](const Expected& e) { return e.name == name; });
         ASSERT_NE(f, files.end()) << name;
         EXPECT_EQ(k.existed, !f->before.empty()) << name;
-        if (k.existed)
+        if (k.existed) {
             EXPECT_EQ(read_file((FSite.path() / "onceki-surum" / f->name).string()), f->before) << name;
+        }
     }
 }
 
