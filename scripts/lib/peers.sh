@@ -16,14 +16,24 @@ require_built() { # program
 
 # Serves ROOT on 127.0.0.1:PORT from a private nginx whose files live in DIR;
 # returns once the master has written its pid file. EXTRA goes into the http
-# block (keepalive_requests 1000, say).
-private_nginx_start() { # dir root port [extra]
+# block (keepalive_requests 1000, say). The workers run as USER (default root;
+# the directive only counts when the master is root), and with --access-log
+# every request is logged to DIR/access.log.
+private_nginx_start() { # [--user USER] [--access-log] dir root port [extra]
+  local user=root access_log=off
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --user) user=$2; shift 2 ;;
+      --access-log) access_log=; shift ;;
+      *) break ;;
+    esac
+  done
   local dir=$1 root=$2 port=$3 extra=${4:-}
   mkdir -p "$dir"
   cat >"$dir/nginx.conf" <<CONF
-daemon on; worker_processes 1; user root; pid $dir/nginx.pid; error_log $dir/error.log;
+daemon on; worker_processes 1; user $user; pid $dir/nginx.pid; error_log $dir/error.log;
 events { worker_connections 64; }
-http { default_type application/octet-stream; access_log off; sendfile on; $extra
+http { default_type application/octet-stream; access_log ${access_log:-$dir/access.log}; sendfile on; $extra
   client_body_temp_path $dir/b; proxy_temp_path $dir/p; fastcgi_temp_path $dir/f;
   uwsgi_temp_path $dir/u; scgi_temp_path $dir/s;
   server { listen 127.0.0.1:$port; root $root; } }

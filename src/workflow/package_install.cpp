@@ -293,8 +293,10 @@ void TForm1::Button5Click(TObject*) {
             SetStatusText("İndirmeler Tamamlandı");
             ProcessMessages();
             Button4.SetEnabled(true);
-            for (const char* program : {"\\kuventoCMX.exe", "\\kuvento.exe"})
-                Log().ProgramStarted(work + program, os::start_program(work + program));
+            for (const char* program : kRestartedPrograms) {
+                const std::string file = work + "\\" + program;
+                Log().ProgramStarted(file, os::start_program(file));
+            }
             Log().PackageStepCompleted();
         },
         [&] { Terminate(); });

@@ -1,6 +1,7 @@
 // The release as a site fetches it: which packages, on which condition, and
-// which files each puts into the program folder. The package step acts on
-// these answers and the pre-flight check asks the same questions.
+// which files each puts into the program folder, and the product's programs
+// and cached files the steps act on. The package step acts on these answers
+// and the pre-flight check asks the same questions.
 #pragma once
 
 #include <string>
@@ -12,6 +13,14 @@ struct SiteSettings;
 
 // The programs the update stops before it replaces their files, in order.
 inline constexpr const char* kProductPrograms[] = {"kuvento.exe", "telvano.exe", "kvbck.exe", "dorvika.exe"};
+
+// The programs the package step starts again at its end, in order.
+inline constexpr const char* kRestartedPrograms[] = {"kuventoCMX.exe", "kuvento.exe"};
+
+// The product's cached settings files, which the start-update step deletes
+// from the current folder so that the new programs write them afresh.
+inline constexpr const char* kCachedSettingsFiles[] = {
+    "baglanti.txt", "instagram.txt", "inpos.txt", "kagit.txt", "menu.txt", "saat.txt", "yazici.txt"};
 
 // The client libraries the library package puts in place, in copy order.
 inline constexpr const char* kClientLibraries[] = {

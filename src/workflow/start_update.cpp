@@ -8,21 +8,14 @@
 
 namespace kv {
 
-namespace {
-
-constexpr const char* kSettingsFiles[] = {"\\baglanti.txt", "\\instagram.txt", "\\inpos.txt", "\\kagit.txt",
-                                          "\\menu.txt",     "\\saat.txt",      "\\yazici.txt"};
-
-} // namespace
-
 void TForm1::Button4Click(TObject*) {
     in_any_case(
         [this] {
             for (const char* program : kProductPrograms)
                 KillProcessByName(program, OnProgramStopped);
             // A file that is missing, read-only or still held stays; nobody is told.
-            for (const char* file : kSettingsFiles)
-                os::delete_file(os::current_directory() + file);
+            for (const char* file : kCachedSettingsFiles)
+                os::delete_file(os::current_directory() + "\\" + file);
         },
         [this] {
             Button4.SetEnabled(false);
