@@ -9,6 +9,7 @@
 #include "platform/disk.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "release/verification.h"
 #include "workflow/packages.h"
 
 #include <algorithm>
@@ -130,6 +131,31 @@ CheckResult check_packages(TForm1& form) {
     // Releases only go forward from the highest one installed here.
     const std::string installed = InstalledRelease();
     r.add("installed release", installed.empty() ? "none recorded" : installed);
+    // The release the server hands out, verified and held against the site's
+    // record as the package step would: a release the step would refuse
+    // fails the check.
+    std::string release_refused;
+    if (!form.Config.ReleasePublicKey.empty()) {
+        try {
+            TNetHTTP http;
+            const release::Release served =
+                release::Release::fetch(form.Settings().UpdateBaseUrl, form.Config.ReleasePublicKey,
+                                        [&](const std::string& url, TStream& into) { http.Get(url, &into); });
+            const auto& info = served.manifest().info();
+            if (info) {
+                r.add("server release",
+                      info->number + ", signed " + release::format_utc_time(info->signed_at) +
+                          (info->valid_until ? ", valid until " + release::format_utc_time(*info->valid_until)
+                                             : std::string()));
+            }
+            release::check_goes_forward(served.manifest(), installed,
+                                        std::chrono::duration_cast<std::chrono::seconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count());
+        } catch (...) {
+            release_refused = "release: " + current_error();
+        }
+    }
     {
         PackageProbe probe(form, folder);
         r.packages.push_back(
@@ -154,6 +180,7 @@ CheckResult check_packages(TForm1& form) {
     }
     for (auto it = errors.rbegin(); it != errors.rend(); ++it)
         problems.insert(problems.begin(), joined(it->second) + ": " + it->first);
+    if (!release_refused.empty()) problems.insert(problems.begin(), release_refused);
     if (!problems.empty())
         r.fail(joined(problems, "; "));
     else

@@ -4,13 +4,17 @@
 // A window without a release key checks nothing, as before signed releases.
 //
 // Releases only go forward: the highest release number installed at the site
-// is kept in the program folder (release::kInstalledReleaseFile), written as
-// the first file of a release is put in place, and a release with a lower
-// number, or past its "valid until" by the site's clock, is refused.
+// is kept beside the kept release (release::kInstalledReleaseFile in
+// kKeptReleaseFolder), written as the first file of a release is put in
+// place, and a release with a lower number, or past its "valid until" by the
+// site's clock, is refused. Builds before the kept release wrote the record
+// in the program folder itself: it is still read there, and the higher of the
+// two counts.
 #include "app/form1.h"
 #include "platform/files.h"
 #include "rtl/stream.h"
 #include "rtl/text.h"
+#include "workflow/put_in_place.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,20 +22,19 @@
 namespace kv {
 namespace {
 
+std::string kept_folder() {
+    return os::current_directory() + "\\" + kKeptReleaseFolder;
+}
 std::string installed_release_path() {
+    return kept_folder() + "\\" + release::kInstalledReleaseFile;
+}
+// Where builds before the kept release kept the record.
+std::string earlier_installed_release_path() {
     return os::current_directory() + "\\" + release::kInstalledReleaseFile;
 }
 
-int64_t now_utc() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
-
-std::string InstalledRelease() {
-    const std::string path = installed_release_path();
+// The release number the file at `path` records, or empty.
+std::string recorded_release(const std::string& path) {
     if (!os::file_exists(path)) return {};
     std::string text;
     try {
@@ -45,6 +48,22 @@ std::string InstalledRelease() {
     return release::valid_release_number(text) ? text : std::string();
 }
 
+int64_t now_utc() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+std::string InstalledRelease() {
+    const std::string kept = recorded_release(installed_release_path());
+    const std::string earlier = recorded_release(earlier_installed_release_path());
+    if (kept.empty()) return earlier;
+    if (earlier.empty()) return kept;
+    return release::compare_release_numbers(earlier, kept) > 0 ? earlier : kept;
+}
+
 void TForm1::RecordInstalledRelease() {
     if (!FRelease || FReleaseRecorded) return;
     FReleaseRecorded = true;
@@ -54,6 +73,7 @@ void TForm1::RecordInstalledRelease() {
     const std::string path = installed_release_path(), partial = path + ".part";
     bool written = false;
     try {
+        if (!os::directory_exists(kept_folder())) os::create_directory(kept_folder());
         TFileStream file(partial, fmCreate);
         const std::string line = number + "\n";
         file.WriteBuffer(line.data(), static_cast<int64_t>(line.size()));

@@ -13,6 +13,7 @@
 #include "support/fake_programs.h"
 #include "support/package_server.h"
 #include "support/signed_release.h"
+#include "workflow/preflight.h"
 #include "workflow/put_in_place.h"
 
 #include <gtest/gtest.h>
@@ -466,16 +467,19 @@ INSTANTIATE_TEST_SUITE_P(Releases, SignedRelease, ::testing::ValuesIn(kSpoiltRel
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Releases only go forward. A site that has installed 2027.5 (as the record
-// beside the program says) is served a correctly signed older release, an
-// expired one, or one without the fields: each is refused before anything
-// is touched, with the numbers in the error and the run log. A newer one is
-// installed, and the record follows it.
+// beside the kept release says, or, written by an earlier build, the one in
+// the program folder) is served a correctly signed older release, an expired
+// one, or one without the fields: each is refused before anything is
+// touched, with the numbers in the error and the run log, and the package
+// check refuses it too. A newer one is installed, and the record beside the
+// kept release follows it.
 struct Replay {
     const char* name;
     const char* served; // the release number signed; "" the first form, without fields
     std::optional<int64_t> valid_until;
     const char* error; // "" installed
     const char* recorded_after;
+    bool record_in_program_folder = false; // where an earlier build kept it
 };
 class ReleaseReplay : public PackageStep, public ::testing::WithParamInterface<Replay> {};
 
@@ -491,12 +495,19 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
     }
     FReleaseKey = key.public_pem();
     make_site("localhost", false);
-    FSite.write(release::kInstalledReleaseFile, "2027.5\n");
+    const std::string record = std::string(kKeptReleaseFolder) + "/" + release::kInstalledReleaseFile;
+    const std::string earlier_record = release::kInstalledReleaseFile;
+    FSite.write(c.record_in_program_folder ? earlier_record : record, "2027.5\n");
     FApp.Log.Open(utf8(FSite.path() / "KVUpdate.log"), "test");
     run_step();
     FApp.Log.Close();
     const std::string log = site_file("KVUpdate.log");
-    EXPECT_EQ(site_file(release::kInstalledReleaseFile), std::string(c.recorded_after) + "\n");
+    if (std::string(c.recorded_after) != "2027.5" || !c.record_in_program_folder) {
+        EXPECT_EQ(site_file(record), std::string(c.recorded_after) + "\n");
+    } else {
+        EXPECT_FALSE(fs::exists(FSite.path() / record));
+    }
+    if (c.record_in_program_folder) EXPECT_EQ(site_file(earlier_record), "2027.5\n");
     if (!*c.error) {
         EXPECT_EQ(box_texts(), std::vector<std::string>{});
         EXPECT_TRUE(updated("kuvento.exe"));
@@ -513,6 +524,19 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
     EXPECT_FALSE(fs::exists(FSite.path() / "logo1024.png"));
     EXPECT_FALSE(fs::exists(FSite.path() / "update" / "kuvento.rar"));
     EXPECT_EQ(site_file("report/satis.fr3"), "report 2026");
+
+    // kvtool check shows both numbers and fails as the step did.
+    const CheckResult check = check_packages(*FForm);
+    EXPECT_FALSE(check.passed);
+    EXPECT_NE(check.reason.find(c.error), std::string::npos) << check.reason;
+    auto detail = [&](const std::string& key) {
+        for (const CheckDetail& d : check.details)
+            if (d.key == key && !d.values.empty()) return d.values.front();
+        return std::string("(none)");
+    };
+    EXPECT_EQ(detail("installed release"), "2027.5");
+    EXPECT_EQ(detail("server release").substr(0, std::string(c.served).size() + 1),
+              *c.served ? std::string(c.served) + "," : std::string("("));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -520,12 +544,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Replay{"Older", "2027.3", std::nullopt,
                "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", "2027.5"},
+        Replay{"OlderThanTheEarlierRecord", "2027.3", std::nullopt,
+               "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", "2027.5", true},
         Replay{"Expired", "2027.6", 1704067199,
                "Sunucudaki sürüm 2027.6 en geç 2023-12-31T23:59:59Z tarihine kadar kurulabilirdi", "2027.5"},
         Replay{"WithoutFields", "", std::nullopt, "Sürüm listesinde sürüm numarası ve imza zamanı yok",
                "2027.5"},
         Replay{"TheSame", "2027.5", std::nullopt, "", "2027.5"},
-        Replay{"Newer", "2027.10", 4102444800, "", "2027.10"}),
+        Replay{"Newer", "2027.10", 4102444800, "", "2027.10"},
+        Replay{"NewerThanTheEarlierRecord", "2027.10", 4102444800, "", "2027.10", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

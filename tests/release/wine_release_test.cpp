@@ -2,11 +2,13 @@
 // go through CNG (Wine's bcrypt on GnuTLS), against each spoilt release of
 // the table served by a private nginx. Both kvtool.exe release verify and the
 // package step (signed_step.exe, with 7-Zip's Windows library) must refuse
-// every spoilt release and take the whole one. The releases are signed and
-// spoilt here, on Linux; only the checking runs under Wine.
+// every spoilt release and take the whole one, and the step must refuse an
+// older or an expired release. The releases are signed and spoilt here, on
+// Linux; only the checking runs under Wine.
 #include "release/release_folder.h"
 #include "support/package_server.h"
 #include "support/signed_release.h"
+#include "workflow/put_in_place.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +30,7 @@ CommandRun wine(const fs::path& folder, const std::string& program_and_args) {
                        "/usr/lib/wine/wine64 " + program_and_args + " 2>&1");
 }
 
-class WineSignedRelease : public ::testing::TestWithParam<SpoiltRelease> {
+class WineSignedReleaseBase : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(std::getenv("WINEPREFIX"), nullptr) << "no Wine prefix: run under scripts/test";
@@ -38,6 +40,9 @@ protected:
         ::setenv("KV_FAKE_PROGRAM_LIFETIME_MS", "2000", 1);
     }
 };
+
+class WineSignedRelease : public WineSignedReleaseBase,
+                          public ::testing::WithParamInterface<SpoiltRelease> {};
 
 // A library given by its folder is loaded from exactly that Windows path: the
 // Linux path of the test tree as Wine's Z: drive shows it.
@@ -84,6 +89,66 @@ TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
 
 INSTANTIATE_TEST_SUITE_P(Releases, WineSignedRelease, ::testing::ValuesIn(kSpoiltReleases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Releases only go forward on Windows too: a site whose record says 2027.5
+// (beside the kept release, or in the program folder where an earlier build
+// wrote it) refuses a correctly signed older release and an expired one, with
+// both numbers in the error and nothing put in place; a newer one is
+// installed and the record beside the kept release follows it.
+struct WineReplay {
+    const char* name;
+    const char* served;
+    std::optional<int64_t> valid_until;
+    const char* error; // "" installed
+    bool record_in_program_folder;
+};
+class WineReleaseReplay : public WineSignedReleaseBase, public ::testing::WithParamInterface<WineReplay> {};
+
+TEST_P(WineReleaseReplay, OnlyANewerReleaseIsInstalled) {
+    const WineReplay& c = GetParam();
+    const std::string program = read_file(utf8(kWinBin / "kv_fake_program.exe"));
+    PackageServer packages(program);
+    ReleaseKey key;
+    release::sign_folder(utf8(packages.root()), read_file(key.private_file()),
+                         {c.served, 1700000000, c.valid_until});
+
+    ScratchDir site("wine-replay-site");
+    write_file(utf8(site.path() / "kvayarlar.ini"), "[BAGLANTI]\nSUNUCU_IP=localhost\n");
+    write_file(utf8(site.path() / "kuvento.exe"), kOldProduct);
+    fs::copy_file(kWinBin / "kv_fake_program.exe", site.path() / "kuventoCMX.exe");
+    const fs::path record = site.path() / kKeptReleaseFolder / release::kInstalledReleaseFile;
+    const fs::path earlier_record = site.path() / release::kInstalledReleaseFile;
+    fs::create_directories(record.parent_path());
+    write_file(utf8(c.record_in_program_folder ? earlier_record : record), "2027.5\n");
+    CommandRun step =
+        wine(site.path(), shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
+                              shell_quoted(key.public_file()) + " " + shell_quoted(windows_path(kSevenZip)));
+    ASSERT_EQ(step.status, 0) << step.out;
+    if (!*c.error) {
+        EXPECT_EQ(step.out, "terminated\n");
+        EXPECT_EQ(read_file(utf8(site.path() / "kuvento.exe")), program);
+        EXPECT_EQ(read_file(utf8(record)), std::string(c.served) + "\n");
+        return;
+    }
+    EXPECT_NE(step.out.find(c.error), std::string::npos) << step.out;
+    EXPECT_EQ(std::count(step.out.begin(), step.out.end(), '\n'), 1) << step.out;
+    EXPECT_EQ(read_file(utf8(site.path() / "kuvento.exe")), kOldProduct);
+    EXPECT_FALSE(fs::exists(site.path() / "update" / "kuvento.rar"));
+    EXPECT_EQ(read_file(utf8(c.record_in_program_folder ? earlier_record : record)), "2027.5\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Releases, WineReleaseReplay,
+    ::testing::Values(
+        WineReplay{"Older", "2027.3", std::nullopt,
+                   "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", false},
+        WineReplay{"OlderThanTheEarlierRecord", "2027.3", std::nullopt,
+                   "Sunucudaki sürüm 2027.3, bu sitede kurulu olan 2027.5 sürümünden eski", true},
+        WineReplay{"Expired", "2027.6", 1704067199,
+                   "Sunucudaki sürüm 2027.6 en geç 2023-12-31T23:59:59Z tarihine kadar kurulabilirdi", false},
+        WineReplay{"Newer", "2027.10", 4102444800, "", false},
+        WineReplay{"NewerThanTheEarlierRecord", "2027.10", 4102444800, "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kv::test

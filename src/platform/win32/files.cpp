@@ -76,6 +76,12 @@ bool copy_file(std::string_view from, std::string_view to, bool fail_if_exists) 
 }
 
 bool replace_file(std::string_view from, std::string_view to) {
+    // Windows refuses to replace a read-only file; Wine's rename does not, so
+    // the refusal is made here, as on Linux.
+    if (is_read_only(to)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
