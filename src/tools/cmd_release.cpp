@@ -14,6 +14,11 @@
 //     out, and a server's must list every file the updater fetches. One JSON
 //     line per file; exit status 0 only when all of it holds.
 //     Without --key, the key this kvtool was built with.
+//   release plan
+//     what the updater's package step fetches, in its order: one JSON line
+//     for the logo, then one per package with the condition it is fetched
+//     on, the programs stopped for it, the folder it is unpacked into and the
+//     files it puts in place. Scripts take the release's files from here.
 #include "http/net_http.h"
 #include "release/release_folder.h"
 #include "tools/command.h"
@@ -29,8 +34,10 @@ namespace {
 // What the updater's package step fetches, from the release's plan: a server
 // whose manifest leaves one out stops every site's update there, though HTTP
 // cannot list what it serves.
+constexpr const char* kLogoPath = "/logo1024.png";
+
 std::vector<std::string> fetched_by_the_updater() {
-    std::vector<std::string> paths{"/logo1024.png"};
+    std::vector<std::string> paths{kLogoPath};
     for (const PackagePlan& p : release_packages())
         paths.push_back("/2027/" + p.file);
     return paths;
@@ -146,6 +153,30 @@ bool verify_server(std::string root, std::string_view key) {
     return holds;
 }
 
+const char* condition_text(FetchedWhen when) {
+    switch (when) {
+    case FetchedWhen::OnTheServer:
+        return "on the server";
+    case FetchedWhen::WherePrintingIsInstalled:
+        return "where printing is installed";
+    case FetchedWhen::Always:
+        break;
+    }
+    return "always";
+}
+
+int plan() {
+    print_json({{"path", kLogoPath}, {"when", "always"}});
+    for (const PackagePlan& p : release_packages())
+        print_json({{"path", "/2027/" + p.file},
+                    {"when", condition_text(p.when)},
+                    {"stops", p.stops},
+                    {"unpacks_into", p.unpacks_into},
+                    {"puts_in_place", p.puts_in_place},
+                    {"whole_folder_into_reports", p.unpacked_in_place}});
+    return 0;
+}
+
 int verify(const ReleaseArgs& a) {
     std::string key =
         a.key_file.empty() ? std::string(release::built_in_public_key()) : read_whole_file(a.key_file);
@@ -176,7 +207,11 @@ Runner cmd_release(CLI::App& command) {
     verify_command
         ->add_option("TARGET", a->target, "A release folder, or the package server as http://host[:port]")
         ->required();
-    return [a, sign_command] { return sign_command->parsed() ? sign(*a) : verify(*a); };
+    CLI::App* plan_command =
+        command.add_subcommand("plan", "Print what the updater fetches and what each package puts in place");
+    return [a, sign_command, plan_command] {
+        return sign_command->parsed() ? sign(*a) : plan_command->parsed() ? plan() : verify(*a);
+    };
 }
 
 } // namespace

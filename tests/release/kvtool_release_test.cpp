@@ -125,5 +125,26 @@ TEST(KvtoolRelease, VerifyRefusesAFileTheManifestLeavesOutOfTheFolder) {
         << r.out;
 }
 
+// The plan is what scripts take the release's files from: the files the
+// server must hold, in the step's order, and what each package does.
+TEST(KvtoolRelease, PlanListsTheFetchedFilesInTheStepsOrder) {
+    CommandRun r = run_command(kvtool("plan"));
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::string> paths;
+    for (size_t at = 0; (at = r.out.find("{\"path\":\"", at)) != std::string::npos;) {
+        at += 9;
+        paths.push_back(r.out.substr(at, r.out.find('"', at) - at));
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"/logo1024.png", "/2027/kuvento.rar", "/2027/telvano.rar",
+                                               "/2027/report.rar", "/2027/dorvika.rar", "/2027/dll.rar"}))
+        << r.out;
+    EXPECT_NE(
+        r.out.find("\n{\"path\":\"/2027/telvano.rar\",\"when\":\"on the server\",\"stops\":[\"telvano.exe\","
+                   "\"kvbck.exe\"],\"unpacks_into\":\"\",\"puts_in_place\":[\"telvano.exe\",\"kvbck.exe\"],"
+                   "\"whole_folder_into_reports\":false}\n"),
+        std::string::npos)
+        << r.out;
+}
+
 } // namespace
 } // namespace kv::test
