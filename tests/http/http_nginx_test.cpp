@@ -5,6 +5,7 @@
 #include "http/net_exceptions.h"
 #include "http/net_http.h"
 #include "rtl/stream.h"
+#include "support/cutting_relay.h"
 #include "support/http_nginx.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kv {
 namespace {
@@ -56,71 +50,7 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return fa.eof() && fb.eof();
 }
 
-// Forwards loopback connections to nginx; connection i is cut (closed both
-// ways) once cuts[i] bytes of nginx's answers have passed. Later ones pass whole.
-class CuttingRelay {
-public:
-    CuttingRelay(uint16_t upstream, std::vector<size_t> cuts) : FUpstream(upstream), FCuts(std::move(cuts)) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(FListen, 8) != 0 ||
-            ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("relay: cannot listen");
-        FPort = ntohs(a.sin_port);
-        FThread = std::thread([this] { run(); });
-    }
-    ~CuttingRelay() {
-        ::shutdown(FListen, SHUT_RDWR);
-        ::close(FListen);
-        FThread.join();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(FPort) + path;
-    }
-
-private:
-    void run() {
-        for (size_t index = 0;; ++index) {
-            int client = ::accept(FListen, nullptr, nullptr);
-            if (client < 0) return;
-            int server = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(FUpstream);
-            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-                relay(client, server, index < FCuts.size() ? FCuts[index] : SIZE_MAX);
-            ::close(server);
-            ::close(client);
-        }
-    }
-    // One connection at a time: the client uses one.
-    static void relay(int client, int server, size_t cut) {
-        char buffer[16384];
-        size_t passed = 0;
-        for (;;) {
-            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-            if (::poll(fds, 2, 10000) <= 0) return;
-            if (fds[0].revents) {
-                ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-                if (n <= 0 || ::send(server, buffer, static_cast<size_t>(n), MSG_NOSIGNAL) != n) return;
-            }
-            if (fds[1].revents) {
-                ssize_t n = ::recv(server, buffer, std::min(sizeof buffer, cut - passed), 0);
-                if (n <= 0 || ::send(client, buffer, static_cast<size_t>(n), MSG_NOSIGNAL) != n) return;
-                passed += static_cast<size_t>(n);
-                if (passed >= cut) return;
-            }
-        }
-    }
-    uint16_t FUpstream, FPort = 0;
-    std::vector<size_t> FCuts;
-    int FListen = -1;
-    std::thread FThread;
-};
+using test::CuttingRelay;
 
 // Cut three times at different points, the file comes out byte for byte
 // from nginx's 206 answers to If-Range on its own ETag.

@@ -81,7 +81,9 @@ NginxServer::NginxServer(const fs::path& root, uint16_t port) {
     conf << "daemon on;\nworker_processes 1;\nuser root;\npid " << p << "/nginx.pid;\n"
          << "error_log " << p << "/error.log;\nevents { worker_connections 64; }\n"
          << "http {\n  default_type application/octet-stream;\n"
-         << "  log_format conn '$connection $request';\n  access_log " << p << "/access.log conn;\n"
+         << "  log_format conn "
+            "'$connection\\t$status\\t$http_range\\t$http_if_range\\t$sent_http_etag\\t$request';\n"
+         << "  access_log " << p << "/access.log conn;\n"
          << "  client_body_temp_path " << p << "/body;\n  proxy_temp_path " << p << "/proxy;\n"
          << "  fastcgi_temp_path " << p << "/fastcgi;\n  uwsgi_temp_path " << p << "/uwsgi;\n"
          << "  scgi_temp_path " << p << "/scgi;\n  sendfile on;\n  keepalive_requests 1000;\n"
@@ -121,13 +123,29 @@ std::string NginxServer::url(const std::string& path) const {
 }
 
 std::vector<std::string> NginxServer::request_connections(size_t at_least) const {
+    std::vector<std::string> out;
+    for (const NginxRequest& r : requests(at_least))
+        out.push_back(r.connection);
+    return out;
+}
+
+// nginx writes a double quote in a logged value as \x22.
+std::vector<NginxRequest> NginxServer::requests(size_t at_least) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
         std::ifstream log(FPrefix / "access.log");
-        std::vector<std::string> out;
+        std::vector<NginxRequest> out;
         // A line without its newline is still being written.
-        for (std::string line; std::getline(log, line) && !log.eof();)
-            out.push_back(line.substr(0, line.find(' ')));
+        for (std::string line; std::getline(log, line) && !log.eof();) {
+            for (size_t at; (at = line.find("\\x22")) != std::string::npos;)
+                line.replace(at, 4, "\"");
+            std::vector<std::string> f;
+            std::istringstream fields(line);
+            for (std::string field; std::getline(fields, field, '\t');)
+                f.push_back(field);
+            f.resize(5);
+            out.push_back({f[0], std::atoi(f[1].c_str()), f[2], f[3], f[4]});
+        }
         if (out.size() >= at_least || std::chrono::steady_clock::now() > deadline) return out;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

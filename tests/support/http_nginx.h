@@ -1,7 +1,8 @@
 // A private nginx for tests: serves a folder on a free loopback port, with its
 // own configuration, logs and temporary files in a folder of its own, and
 // stops when the object goes. Its access log records the connection serial
-// number of every request, so tests can count connections.
+// number of every request, so tests can count connections, and what the
+// request asked of a resume and what nginx answered.
 //
 // Its folder holds the master's pid file (nginx.pid) and the name of the test
 // that started it (test). It lies under KV_TEST_PEERS when the run names that
@@ -15,6 +16,15 @@
 #include <vector>
 
 namespace kv::test {
+
+// A request as nginx logged it: its connection's serial number, the status
+// sent, the Range and If-Range headers asked ("-" when absent) and the ETag
+// answered.
+struct NginxRequest {
+    std::string connection;
+    int status = 0;
+    std::string range, if_range, etag;
+};
 
 class NginxServer {
 public:
@@ -32,6 +42,8 @@ public:
     // finish before the line is written: this waits (up to 10 s) until at
     // least `at_least` requests are logged.
     std::vector<std::string> request_connections(size_t at_least = 0) const;
+    // Every request logged so far, waiting as request_connections does.
+    std::vector<NginxRequest> requests(size_t at_least = 0) const;
 
 private:
     std::filesystem::path FPrefix;
