@@ -6,8 +6,10 @@
 // under the product's file names. A healthy site passes every check; the
 // spoiled ones fail the check that foresees the step they would break, and
 // the 32-bit program, under the emulated 32-bit Wine, refuses the 64-bit
-// archive library beside it.
+// archive library beside it. The database step's backup and the 2027 schema
+// check go through the bridge too, in the Turkish locale.
 #include "check_report.h"
+#include "db/db_query.h"
 #include "platform/files.h"
 #include "wine_operator.h"
 
@@ -90,6 +92,47 @@ CheckRun run_rollback(const fs::path& folder) {
                      .status;
     run.output = read_file(printed);
     return run;
+}
+
+// What a restore must give back, read through the Linux client and the
+// server: every user object of the database by kind and name (a column with
+// its type, a trigger with its state), then each table with its rows.
+std::vector<std::string> schema_and_rows(const std::string& database) {
+    TDbConnection c;
+    TDbTransaction t;
+    configure(c, t, Attach::Server, database);
+    TDbQuery q;
+    q.SetConnection(&c);
+    auto lines = [&](const std::string& sql) {
+        q.SetSQL(sql);
+        q.Open();
+        std::vector<std::string> out;
+        for (; !q.Eof(); q.Next())
+            out.push_back(q.Fields(0).AsVariant().AsString());
+        q.Close();
+        return out;
+    };
+    std::vector<std::string> found = lines(
+        "select 'column ' || trim(rf.rdb$relation_name) || '.' || trim(rf.rdb$field_name) || ' ' || "
+        "f.rdb$field_type || ',' || coalesce(f.rdb$field_length, 0) || ',' || coalesce(f.rdb$field_scale, 0) "
+        "from rdb$relation_fields rf join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+        "where coalesce(rf.rdb$system_flag, 0) = 0 "
+        "union all select 'trigger ' || trim(rdb$trigger_name) || ' ' || coalesce(rdb$trigger_inactive, 0) "
+        "from rdb$triggers where coalesce(rdb$system_flag, 0) = 0 "
+        "union all select 'procedure ' || trim(rdb$procedure_name) from rdb$procedures "
+        "where coalesce(rdb$system_flag, 0) = 0 "
+        "union all select 'exception ' || trim(rdb$exception_name) from rdb$exceptions "
+        "where coalesce(rdb$system_flag, 0) = 0 "
+        "union all select 'sequence ' || trim(rdb$generator_name) from rdb$generators "
+        "where coalesce(rdb$system_flag, 0) = 0 "
+        "union all select 'index ' || trim(rdb$index_name) from rdb$indices "
+        "where coalesce(rdb$system_flag, 0) = 0 and rdb$index_name not starting 'RDB$' order by 1");
+    for (const std::string& table :
+         lines("select trim(rdb$relation_name) from rdb$relations where "
+               "coalesce(rdb$system_flag, 0) = 0 and rdb$view_blr is null order by 1"))
+        found.push_back("rows " + table + " " + lines("select count(*) from \"" + table + "\"").front());
+    c.Close();
+    return found;
 }
 
 } // namespace
@@ -221,6 +264,98 @@ TEST_F(WineCheck, RollbackPutsTheEarlierReleaseBack) {
     EXPECT_NE(refused.output.find("onceki-surum\\kuvento.exe\" does not match"), std::string::npos)
         << refused.output;
     EXPECT_EQ(program_files(s.site.dir()), before);
+}
+
+// The database step of the Windows build, in the Turkish locale, through the
+// bridge: for a server attach and for the local attach of small sites (the
+// embedded engine, by a Windows path), its backup is made beside the database
+// before the first statement and restores (by gbak, here) to the database as
+// it was; kvtool check then finds the 2027 schema complete, and names what an
+// incomplete one lacks.
+class WineDatabaseStep : public WineCheck {};
+
+TEST_F(WineDatabaseStep, BackupBeforeTheUpgradeAndTheSchemaCheck) {
+    // Wine takes the user locale from LANG (LC_ALL unset), so the programs
+    // meet Turkish casing: "i" becomes the dotted capital.
+    const WineLocale locale = wine_locale();
+    ASSERT_EQ(locale.name, "tr-TR");
+    ASSERT_EQ(locale.code_page, 1254u);
+    ASSERT_EQ(locale.upper_i, "İ");
+
+    for (const bool local : {false, true}) {
+        SCOPED_TRACE(local ? "local attach" : "server attach");
+        CheckScenario s(local ? "wine-backup-local" : "wine-backup-server", KV_WINE_KVTOOL);
+        SiteSettingsText settings;
+        if (local) settings.server = "";
+        settings.local_attach = local;
+        s.site.write_settings(settings);
+        const std::string database = s.site.db().Path();
+        const std::vector<std::string> before = schema_and_rows(database);
+        ASSERT_FALSE(before.empty());
+
+        const CheckRun fresh = run_check(s.site.dir(), wine_command() + " kvtool.exe");
+        ASSERT_TRUE(fresh.report.is_object()) << fresh.output;
+        const Json& lacks = check_named(fresh.report, "database")["details"]["schema: 2027 lacks"];
+        EXPECT_EQ(lacks.size(), 17u) << lacks.dump() << ": every object the upgrade makes, before it";
+
+        {
+            WineUpdaterRun run(s.site.dir(),
+                               fs::path(KV_E2E_ARTIFACTS) / (local ? "WineBackupLocal" : "WineBackupServer"));
+            run.unlock();
+            run.click(StepButton::Start); // the later step buttons open only after an error
+            ASSERT_EQ(run.wait_exit(std::chrono::seconds(180)), 0);
+        }
+        EXPECT_EQ(s.site.upgrade_year(), "2027");
+
+        // Named as the updater names the database, made on the database's machine beside it.
+        const std::string named = (local ? wine_host().settings_path(database) : database) + ".2026.fbk";
+        const fs::path backup = database + ".2026.fbk";
+        ASSERT_TRUE(fs::exists(backup)) << backup;
+        const std::string record = read_file((s.site.dir() / "KVUpdate.log").string());
+        const size_t made = record.find("database: backup made: " + named);
+        ASSERT_NE(made, std::string::npos) << record;
+        EXPECT_LT(record.find("status: Veritabanı yedekleniyor.."), made) << record;
+        const size_t succeeded = record.find(kUpgradeLogLine);
+        ASSERT_NE(succeeded, std::string::npos) << record;
+        EXPECT_LT(made, succeeded) << record;
+
+        const std::string restored = s.site.db().Folder() + "/restored.fdb";
+        run("LC_ALL=C.UTF-8 gbak -c -user SYSDBA -password " + std::string(kSiteDatabasePassword) + " " +
+            e2e::quoted(backup.string()) + " " + e2e::quoted("localhost:" + restored));
+        EXPECT_EQ(schema_and_rows(restored), before) << "the backup is the database before the step";
+        EXPECT_EQ(scalar(Attach::Server, restored, "select yil from firmabilgi").AsInt64(), 2026);
+
+        struct Case {
+            const char* name;
+            const char* spoil; // SQL run on the upgraded database, or ""
+            std::vector<std::string> lacks;
+        };
+        const Case cases[] = {
+            {"after the upgrade", "", {}},
+            // Names with "i", which Turkish casing would turn into "İ".
+            {"a trigger and the default row gone",
+             "drop trigger silinen_ekle; delete from faturabilgi;",
+             {"row of FATURABILGI with FBID 1 missing", "trigger SILINEN_EKLE missing"}},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            if (*c.spoil) s.site.db().Isql(c.spoil);
+            const CheckRun check = run_check(s.site.dir(), wine_command() + " kvtool.exe");
+            ASSERT_TRUE(check.report.is_object()) << check.output;
+            const Json& db = check_named(check.report, "database");
+            EXPECT_EQ(db["details"]["year marker"], "2027") << check.output;
+            if (c.lacks.empty()) {
+                EXPECT_EQ(db["details"]["schema"], "2027 complete") << check.output;
+                EXPECT_TRUE(db["passed"].get<bool>()) << check.output;
+            } else {
+                EXPECT_EQ(db["details"]["schema: 2027 lacks"], Json(c.lacks)) << check.output;
+                EXPECT_FALSE(db["passed"].get<bool>());
+                EXPECT_EQ(db["reason"], "the marker says 2027 but the 2027 schema lacks " +
+                                            std::to_string(c.lacks.size()) +
+                                            " object(s); the update would not make them");
+            }
+        }
+    }
 }
 
 } // namespace kv::test::e2e

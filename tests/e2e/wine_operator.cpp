@@ -164,6 +164,13 @@ const WineHost& wine_host() {
     return host;
 }
 
+WineLocale wine_locale() {
+    const std::string line = probe("locale");
+    const std::vector<std::string> f = tab_fields(line.substr(0, line.find('\n')));
+    if (f.size() != 4 || f[0] != "locale") throw std::runtime_error("probe.exe locale: no locale line");
+    return {f[1], static_cast<unsigned>(std::stoul(f[2])), f[3]};
+}
+
 std::vector<WineProcess> wine_processes() {
     std::vector<WineProcess> out;
     std::istringstream lines(probe("processes"));

@@ -65,6 +65,16 @@ public:
 };
 const WineHost& wine_host();
 
+// The user locale the Windows programs see, as probe.exe reads it: its name
+// ("tr-TR"), the ANSI code page and "i" upper-cased by the locale's own
+// linguistic rules ("İ" in Turkish).
+struct WineLocale {
+    std::string name;
+    unsigned code_page = 0;
+    std::string upper_i;
+};
+WineLocale wine_locale();
+
 // A process of the Wine server, as probe.exe lists it.
 struct WineProcess {
     uint32_t pid = 0;

@@ -11,10 +11,13 @@
 //   probe hold FILE            opens FILE as a program holds a library it has
 //                              loaded (others may read it, not write it or
 //                              delete it), says "held" and keeps it until ended
+//   probe locale               the user locale as Windows programs see it
 // Output is UTF-8, one line per window or process, tab-separated:
 //   window HWND CLASS TITLE
 //   control HWND PARENT CLASS TEXT VISIBLE ENABLED X,Y   (X,Y: screen centre)
 //   process PID NAME CREATED                              (CREATED: FILETIME ticks)
+//   locale NAME ACP UPPER_I     (the user locale's name, the ANSI code page, and
+//                                "i" in upper case by the user locale's own rules)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -206,9 +209,22 @@ int hold(const wchar_t* file) {
     return 0;
 }
 
+// What makes a locale Turkish for the programs: its name, code page 1254 and
+// the dotted capital I of its linguistic casing.
+int print_locale() {
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = L"";
+    if (!GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH)) return 1;
+    wchar_t upper[8] = L"";
+    if (!LCMapStringEx(name, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, L"i", 1, upper, 7, nullptr, nullptr,
+                       0))
+        return 1;
+    std::printf("locale\t%s\t%u\t%s\n", utf8(name).c_str(), GetACP(), utf8(upper).c_str());
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: probe list | click HWND | close HWND | keys HWND ITEM... | processes | "
-                         "terminate PID NAME | hold FILE\n");
+                         "terminate PID NAME | hold FILE | locale\n");
     return 2;
 }
 
@@ -225,6 +241,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"processes" && argc == 2) return list_processes();
     if (cmd == L"terminate" && argc == 4) return terminate(argv[2], argv[3]);
     if (cmd == L"hold" && argc == 3) return hold(argv[2]);
+    if (cmd == L"locale" && argc == 2) return print_locale();
     if (argc < 3) return usage();
     HWND h = parse_hwnd(argv[2]);
     if (cmd == L"click" && argc == 3) return PostMessageW(h, BM_CLICK, 0, 0) ? 0 : 1;
