@@ -137,10 +137,14 @@ std::vector<NginxRequest> NginxServer::requests(size_t at_least) const {
         std::vector<NginxRequest> out;
         // A line without its newline is still being written.
         for (std::string line; std::getline(log, line) && !log.eof();) {
-            for (size_t at; (at = line.find("\\x22")) != std::string::npos;)
-                line.replace(at, 4, "\"");
+            std::string text;
+            for (size_t i = 0; i < line.size(); ++i) {
+                const bool quote = line.compare(i, 4, "\\x22") == 0;
+                text += quote ? '"' : line[i];
+                if (quote) i += 3;
+            }
             std::vector<std::string> f;
-            std::istringstream fields(line);
+            std::istringstream fields(text);
             for (std::string field; std::getline(fields, field, '\t');)
                 f.push_back(field);
             f.resize(5);
