@@ -275,8 +275,9 @@ TEST_F(WineCheck, RollbackPutsTheEarlierReleaseBack) {
 class WineDatabaseStep : public WineCheck {};
 
 TEST_F(WineDatabaseStep, BackupBeforeTheUpgradeAndTheSchemaCheck) {
-    // Wine takes the user locale from LANG (LC_ALL unset), so the programs
-    // meet Turkish casing: "i" becomes the dotted capital.
+    // Wine takes the code page from LC_CTYPE and the user locale from
+    // LC_MESSAGES, both from LANG here (LC_ALL unset): the programs meet code
+    // page 1254 and Turkish casing, where "i" becomes the dotted capital.
     const WineLocale locale = wine_locale();
     ASSERT_EQ(locale.name, "tr-TR");
     ASSERT_EQ(locale.code_page, 1254u);
