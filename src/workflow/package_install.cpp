@@ -225,19 +225,19 @@ private:
         }
         for (size_t i = 0; i < names.size(); ++i) {
             const std::string target = FWork + "\\" + names[i];
+            KeptFile now;
             try {
-                KeptFile now;
                 const Placed placed = FPlacer.Place(sources[i], names[i], true, &now);
                 FForm.Log().PutInPlace(target,
                                        placed == Placed::Replaced ? "replaced, the old file kept"
                                        : placed == Placed::Added  ? "added"
                                                                   : "already in place",
                                        nullptr);
-                Installed(std::move(now));
             } catch (...) {
                 FForm.Log().PutInPlace(target, "", std::current_exception());
                 throw;
             }
+            Installed(std::move(now));
         }
     }
 

@@ -382,7 +382,9 @@ TEST_P(ReleaseInFolder, CheckSaysWhetherTheFolderHoldsOneWholeRelease) {
     EXPECT_EQ(verdict.find("matching neither") != std::string::npos, c.neither) << verdict;
     const bool mix = verdict.rfind("a mix: ", 0) == 0;
     EXPECT_EQ(check.passed, !mix) << check.reason;
-    if (mix) EXPECT_NE(check.reason.find(verdict), std::string::npos) << check.reason;
+    if (mix) {
+        EXPECT_NE(check.reason.find(verdict), std::string::npos) << check.reason;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -457,9 +459,10 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
         EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before))
             << f.name << " is cut: " << now.size();
     }
-    if (!installed_set(utf8(FSite.path())).complete)
+    if (!installed_set(utf8(FSite.path())).complete) {
         EXPECT_EQ(detail(check_kept_release(), "program folder").find(" whole"), std::string::npos)
             << "a run cut off is never a whole release";
+    }
     ASSERT_TRUE(os::start_program(utf8(FSite.path() / "kuvento.exe")));
     ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; }))
         << "the product starts";
@@ -574,7 +577,9 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
     } else {
         EXPECT_FALSE(fs::exists(FSite.path() / record));
     }
-    if (c.record_in_program_folder) EXPECT_EQ(site_file(earlier_record), "2027.5\n");
+    if (c.record_in_program_folder) {
+        EXPECT_EQ(site_file(earlier_record), "2027.5\n");
+    }
     if (!*c.error) {
         EXPECT_EQ(box_texts(), std::vector<std::string>{});
         EXPECT_TRUE(updated("kuvento.exe"));
