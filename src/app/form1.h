@@ -106,6 +106,9 @@ public:
     // Both raise release::EReleaseError.
     void FetchRelease();
     void CheckDownload(const std::string& url, const std::string& dosya);
+    // The number of the release the running package step verified; empty
+    // for a window without a release key.
+    std::string VerifiedReleaseNumber() const;
     // Keeps the running release's number as the highest installed at this
     // site, once per run of the step, before its first file is put in place.
     void RecordInstalledRelease();

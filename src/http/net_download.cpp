@@ -148,7 +148,11 @@ void TNetDownload::AcceptHead(TNetHTTPResponse& r, TStream& file) {
     FInBody = true;
 }
 
-int TNetDownload::NextWait(int without_progress, std::exception_ptr error) {
+// The wait before the next try, after one that brought the file progress
+// bytes further (0 for none): the server's Retry-After when it gave one; none
+// after good progress; otherwise the first wait, doubled per try in a row
+// without progress, plus the random part.
+int TNetDownload::NextWait(int without_progress, int64_t progress, std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const ENetHTTPProtocolException&) {
@@ -156,6 +160,7 @@ int TNetDownload::NextWait(int without_progress, std::exception_ptr error) {
             return static_cast<int>(std::min<int64_t>(*seconds * 1000, FPolicy.RetryAfterMaxMs));
     } catch (...) {
     }
+    if (progress >= FPolicy.NoWaitProgressBytes) return 0;
     int64_t wait = FPolicy.FirstWaitMs;
     for (int i = 1; i < without_progress && wait < FPolicy.MaxWaitMs; ++i)
         wait *= 2;
@@ -231,7 +236,8 @@ void TNetDownload::Get(const std::string& url, TStream& file) {
                     std::rethrow_exception(error);
                 }
                 const int64_t size = file.Size();
-                if (size > best) {
+                const int64_t progress = size > best ? size - best : 0;
+                if (progress > 0) {
                     best = size;
                     without_progress = 0;
                     last_progress = Clock::now();
@@ -246,7 +252,7 @@ void TNetDownload::Get(const std::string& url, TStream& file) {
                 t.WithoutProgress = without_progress;
                 t.Cause = message_of(error);
                 t.Kept = FResumable ? size : 0;
-                t.WaitMs = give_up ? -1 : NextWait(without_progress, error);
+                t.WaitMs = give_up ? -1 : NextWait(without_progress, progress, error);
                 if (OnTry) OnTry(t);
                 if (give_up) {
                     finish();

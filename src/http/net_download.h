@@ -26,6 +26,11 @@ struct TNetRetryPolicy {
     int FirstWaitMs = 1000; // doubled after each try without progress
     int MaxWaitMs = 30000;
     int JitterMs = 1000; // a random part up to this is added to each wait
+    // A try that brought the file at least this much further is tried again
+    // at once: the line works, and a wait would only cost time. A try with
+    // less progress waits as the first wait, so that a server that cuts
+    // after a few bytes does not draw a storm of requests.
+    int64_t NoWaitProgressBytes = 64 * 1024;
     int RetryAfterMaxMs = 60000;
     int TriesWithoutProgress = 5;
     int64_t TimeWithoutProgressMs = 600000;
@@ -65,7 +70,7 @@ public:
 
 private:
     void AcceptHead(TNetHTTPResponse& response, TStream& file);
-    int NextWait(int without_progress, std::exception_ptr error);
+    int NextWait(int without_progress, int64_t progress, std::exception_ptr error);
 
     TNetHTTP& FHttp;
     TNetRetryPolicy FPolicy;

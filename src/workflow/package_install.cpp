@@ -19,6 +19,11 @@
 // unpacked and what it puts in place come from the release's plan
 // (workflow/packages.h); each kind of package phase is one method below.
 //
+// Every file put in place, or found in place already, joins the run's
+// installed set beside the kept release (workflow/put_in_place.h), which is
+// marked complete once every package went through: `kvtool check` compares
+// the program folder with it.
+//
 // A package whose download failed is not opened at all: there is no file
 // (the download leaves none), and the archive's error would replace the
 // download's, so the operator would never see what went wrong.
@@ -167,6 +172,12 @@ public:
         s.finish();
     }
 
+    // Every package went through: the installed set is the whole release.
+    void Completed() {
+        FInstalled.complete = true;
+        record_installed_set(FWork, FInstalled);
+    }
+
 private:
     std::string Stored(const PackagePlan& p) const { return FUpdate + "\\" + p.file; }
     // Where the package is unpacked (with a trailing separator below the update folder).
@@ -214,8 +225,9 @@ private:
         }
         for (size_t i = 0; i < names.size(); ++i) {
             const std::string target = FWork + "\\" + names[i];
+            KeptFile now;
             try {
-                const Placed placed = FPlacer.Place(sources[i], names[i]);
+                const Placed placed = FPlacer.Place(sources[i], names[i], true, &now);
                 FForm.Log().PutInPlace(target,
                                        placed == Placed::Replaced ? "replaced, the old file kept"
                                        : placed == Placed::Added  ? "added"
@@ -225,7 +237,20 @@ private:
                 FForm.Log().PutInPlace(target, "", std::current_exception());
                 throw;
             }
+            Installed(std::move(now));
         }
+    }
+
+    // The run's first file starts a new installed set; each file is
+    // recorded as soon as it is in place.
+    void Installed(KeptFile file) {
+        if (!FInstalledBegun) {
+            FInstalled = {FForm.VerifiedReleaseNumber(), false, {}};
+            FInstalledBegun = true;
+        }
+        std::erase_if(FInstalled.files, [&](const KeptFile& k) { return k.name == file.name; });
+        FInstalled.files.push_back(std::move(file));
+        record_installed_set(FWork, FInstalled);
     }
 
     // The archive is closed after a failed copy too, so that the next run's
@@ -243,6 +268,8 @@ private:
     const std::string FWork;
     std::string FUpdate;
     TFilePlacer FPlacer;
+    InstalledSet FInstalled;
+    bool FInstalledBegun = false;
 };
 
 } // namespace
@@ -286,6 +313,8 @@ void TForm1::Button5Click(TObject*) {
             break;
         }
     }
+
+    run.Completed();
 
     // 9. Finish.
     in_any_case(

@@ -123,8 +123,10 @@ CheckResult check_program_folder(TForm1& form);
 // measured them, on the update folder's volume.
 CheckResult check_free_space(const TForm1& form, const CheckResult& packages);
 // The kept release (the files the last update replaced) and whether each
-// kept file is whole; whether the program folder holds the kept set; and a
-// change a crash left unfinished, which the next start finishes or undoes.
+// kept file is whole; whether the program folder holds one whole release
+// (the last run's installed set, that run completed, or the kept set) or a
+// mix, which fails; and a change a crash left unfinished, which the next
+// start finishes or undoes.
 CheckResult check_kept_release();
 // The product's programs running now (the update stops them).
 CheckResult check_programs_running();

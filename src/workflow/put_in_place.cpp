@@ -25,6 +25,11 @@ std::string manifest_path(const std::string& program_folder) {
 std::string journal_path(const std::string& program_folder) {
     return kept_folder(program_folder) + "\\journal.txt";
 }
+std::string installed_path(const std::string& program_folder) {
+    return kept_folder(program_folder) + "\\installed.txt";
+}
+constexpr const char* kReleaseLine = "release";
+constexpr const char* kCompleteLine = "complete";
 
 [[noreturn]] void fail(const std::string& target, uint32_t error) {
     throw EPutInPlace("Cannot put file \"" + target + "\" in place. " + os::system_error_text(error));
@@ -127,13 +132,30 @@ private:
     std::string FPath;
 };
 
-void write_manifest(const std::string& program_folder, const std::string& target,
-                    const std::vector<KeptFile>& kept) {
+// The lines of the kept manifest and of the installed set: SHA-256 (or
+// "absent"), size and name, separated by tabs.
+std::string file_lines(const std::vector<KeptFile>& files) {
     std::string text;
-    for (const KeptFile& k : kept)
+    for (const KeptFile& k : files)
         text += (k.existed ? k.sha256 : std::string(kAbsent)) + "\t" + std::to_string(k.size) + "\t" +
                 k.name + "\n";
-    if (!write_whole(manifest_path(program_folder), text)) fail(target, os::last_error());
+    return text;
+}
+
+// The file line `parts` (split at the tabs) describes, if it is one.
+std::optional<KeptFile> file_line(const std::vector<std::string>& parts) {
+    if (parts.size() != 3 || parts[2].empty()) return std::nullopt;
+    KeptFile k;
+    k.name = parts[2];
+    k.existed = parts[0] != kAbsent;
+    k.sha256 = k.existed ? parts[0] : "";
+    k.size = std::strtoll(parts[1].c_str(), nullptr, 10);
+    return k;
+}
+
+void write_manifest(const std::string& program_folder, const std::string& target,
+                    const std::vector<KeptFile>& kept) {
+    if (!write_whole(manifest_path(program_folder), file_lines(kept))) fail(target, os::last_error());
 }
 
 // Keeps what `target` holds now (or that it is absent) as the kept release's `name`.
@@ -208,17 +230,34 @@ std::string kept_file_path(const std::string& program_folder, const std::string&
 
 std::vector<KeptFile> kept_release(const std::string& program_folder) {
     std::vector<KeptFile> kept;
-    for (const std::string& line : lines_of(manifest_path(program_folder))) {
-        const auto parts = split(line, '\t');
-        if (parts.size() != 3 || parts[2].empty()) continue;
-        KeptFile k;
-        k.name = parts[2];
-        k.existed = parts[0] != kAbsent;
-        k.sha256 = k.existed ? parts[0] : "";
-        k.size = std::strtoll(parts[1].c_str(), nullptr, 10);
-        kept.push_back(std::move(k));
-    }
+    for (const std::string& line : lines_of(manifest_path(program_folder)))
+        if (auto k = file_line(split(line, '\t'))) kept.push_back(std::move(*k));
     return kept;
+}
+
+InstalledSet installed_set(const std::string& program_folder) {
+    InstalledSet set;
+    for (const std::string& line : lines_of(installed_path(program_folder))) {
+        const auto parts = split(line, '\t');
+        if (parts.size() == 2 && parts[0] == kReleaseLine)
+            set.release = parts[1];
+        else if (line == kCompleteLine)
+            set.complete = true;
+        else if (auto k = file_line(parts))
+            set.files.push_back(std::move(*k));
+    }
+    return set;
+}
+
+void record_installed_set(const std::string& program_folder, const InstalledSet& set) {
+    std::string text;
+    if (!set.release.empty()) text += std::string(kReleaseLine) + "\t" + set.release + "\n";
+    text += file_lines(set.files);
+    if (set.complete) text += std::string(kCompleteLine) + "\n";
+    const std::string path = installed_path(program_folder);
+    if (!make_parent_folders(path) || !write_whole(path, text))
+        throw EPutInPlace("Cannot record the installed files in \"" + path + "\". " +
+                          os::system_error_text(os::last_error()));
 }
 
 std::vector<UnfinishedChange> unfinished_changes(const std::string& program_folder) {
@@ -302,7 +341,7 @@ void TFilePlacer::CheckSpace(const std::vector<std::string>& sources,
                           " bytes needed, " + std::to_string(*free) + " bytes free");
 }
 
-Placed TFilePlacer::Place(const std::string& source, const std::string& name, bool keep_old) {
+Placed TFilePlacer::Place(const std::string& source, const std::string& name, bool keep_old, KeptFile* now) {
     const std::string target = FFolder + "\\" + name;
     if (!os::file_exists(source))
         throw EPutInPlace("Cannot put file \"" + target + "\" in place: the package holds no file \"" + name +
@@ -311,6 +350,7 @@ Placed TFilePlacer::Place(const std::string& source, const std::string& name, bo
         throw EPutInPlace("Cannot put file \"" + target + "\" in place: a folder of that name is in the way");
     const std::optional<std::string> new_sha = os::sha256_of_file(source);
     if (!new_sha) fail(target, os::last_error());
+    if (now) *now = {name, true, int64_t(os::regular_file_size(source).value_or(0)), *new_sha};
     const std::optional<std::string> old_sha = sha_of(target);
     if (old_sha == new_sha) return Placed::Unchanged;
     if (os::file_exists(target) && !old_sha) fail(target, os::last_error());

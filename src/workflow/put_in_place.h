@@ -42,7 +42,8 @@ KV_EXCEPTION(EPutInPlace, Exception);
 inline constexpr const char* kKeptReleaseFolder = "onceki-surum";
 
 // One entry of the kept manifest: what the program folder held under `name`
-// before the run that last replaced it.
+// before the run that last replaced it. The installed set (below) lists its
+// files the same way.
 struct KeptFile {
     std::string name;
     bool existed = false;
@@ -54,6 +55,23 @@ struct KeptFile {
 std::vector<KeptFile> kept_release(const std::string& program_folder);
 // The kept file's path for `name`.
 std::string kept_file_path(const std::string& program_folder, const std::string& name);
+
+// The installed set: every file the last run of the package step put in
+// place, or found in place already, as it was afterwards, with the number of
+// the release when the build verifies releases. It is written as the run goes
+// and marked complete when the step completed, so that a run cut off leaves
+// a set that says so. It sits beside the kept manifest.
+struct InstalledSet {
+    std::string release; // empty: a build without a release key
+    bool complete = false;
+    std::vector<KeptFile> files; // in the order they were put in place
+};
+
+// The installed set of the program folder; no files when none is recorded.
+InstalledSet installed_set(const std::string& program_folder);
+// Writes the installed set whole (beside its file, flushed, then renamed over
+// it). Throws EPutInPlace with the system's reason.
+void record_installed_set(const std::string& program_folder, const InstalledSet& set);
 
 // A change the journal began and did not mark done.
 struct UnfinishedChange {
@@ -89,9 +107,11 @@ public:
     // Puts the file `source` into the program folder under `name` as told
     // above; with keep false (putting the kept release back) the file it
     // replaces is not kept. A target that already holds the same bytes is
-    // left alone. Throws EPutInPlace naming the target and the system's
+    // left alone. When `now` is given, it is set to the file under `name`
+    // afterwards. Throws EPutInPlace naming the target and the system's
     // reason; the target then holds what it held before.
-    Placed Place(const std::string& source, const std::string& name, bool keep = true);
+    Placed Place(const std::string& source, const std::string& name, bool keep = true,
+                 KeptFile* now = nullptr);
     // Removes `name` from the program folder (journalled the same way): for
     // putting back a kept release in which the file was absent.
     void Remove(const std::string& name);

@@ -64,10 +64,14 @@ std::string InstalledRelease() {
     return release::compare_release_numbers(earlier, kept) > 0 ? earlier : kept;
 }
 
+std::string TForm1::VerifiedReleaseNumber() const {
+    return FRelease ? FRelease->manifest().info()->number : std::string();
+}
+
 void TForm1::RecordInstalledRelease() {
     if (!FRelease || FReleaseRecorded) return;
     FReleaseRecorded = true;
-    const std::string number = FRelease->manifest().info()->number;
+    const std::string number = VerifiedReleaseNumber();
     const std::string before = InstalledRelease();
     if (!before.empty() && release::compare_release_numbers(number, before) <= 0) return;
     const std::string path = installed_release_path(), partial = path + ".part";

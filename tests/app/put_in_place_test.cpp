@@ -8,6 +8,7 @@
 #include "platform/digest.h"
 #include "platform/files.h"
 #include "support/fake_programs.h"
+#include "support/mount_namespace.h"
 #include "support/rar5_writer.h"
 #include "workflow/put_in_place.h"
 
@@ -18,7 +19,6 @@
 #include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kv::test {
@@ -151,44 +151,34 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PutInPlaceFullDisk, RefusesBeforeWritingAndNeverCutsTheTarget) {
     ScratchDir outside{"new"};
     write_file((outside.path() / "kuvento.exe").string(), std::string(700 << 10, 'n'));
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        {
-            ScratchDir site{"site"};
-            if (::mount("tmpfs", site.path().c_str(), "tmpfs", 0, "size=1m") != 0) ::_exit(77);
-            const std::string old(400 << 10, 'o');
-            write_file((site.path() / "kuvento.exe").string(), old);
-            const std::string folder = utf8(site.path());
-            TFilePlacer placer(folder);
-            try {
-                placer.CheckSpace({utf8(outside.path() / "kuvento.exe")}, {std::string("kuvento.exe")});
-                ADD_FAILURE() << "room found";
-            } catch (const EPutInPlace& e) {
-                EXPECT_NE(e.Message().find(std::to_string(1100 << 10) + " bytes needed, "), std::string::npos)
-                    << e.Message();
-                EXPECT_NE(e.Message().find(" bytes free"), std::string::npos) << e.Message();
-            }
-            try {
-                placer.Place(utf8(outside.path() / "kuvento.exe"), "kuvento.exe");
-                ADD_FAILURE() << "put in place";
-            } catch (const EPutInPlace& e) {
-                EXPECT_NE(e.Message().find(os::system_error_text(ENOSPC)), std::string::npos) << e.Message();
-            }
-            EXPECT_EQ(read_file((site.path() / "kuvento.exe").string()), old);
-            EXPECT_FALSE(fs::exists(site.path() / "kuvento.exe.kvnew"));
-            ::umount(site.path().c_str());
+    const NamespaceRun run = run_in_mount_namespace([&] {
+        ScratchDir site{"site"};
+        if (::mount("tmpfs", site.path().c_str(), "tmpfs", 0, "size=1m") != 0) return false;
+        const std::string old(400 << 10, 'o');
+        write_file((site.path() / "kuvento.exe").string(), old);
+        const std::string folder = utf8(site.path());
+        TFilePlacer placer(folder);
+        try {
+            placer.CheckSpace({utf8(outside.path() / "kuvento.exe")}, {std::string("kuvento.exe")});
+            ADD_FAILURE() << "room found";
+        } catch (const EPutInPlace& e) {
+            EXPECT_NE(e.Message().find(std::to_string(1100 << 10) + " bytes needed, "), std::string::npos)
+                << e.Message();
+            EXPECT_NE(e.Message().find(" bytes free"), std::string::npos) << e.Message();
         }
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of our own may be made here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's failures above";
+        try {
+            placer.Place(utf8(outside.path() / "kuvento.exe"), "kuvento.exe");
+            ADD_FAILURE() << "put in place";
+        } catch (const EPutInPlace& e) {
+            EXPECT_NE(e.Message().find(os::system_error_text(ENOSPC)), std::string::npos) << e.Message();
+        }
+        EXPECT_EQ(read_file((site.path() / "kuvento.exe").string()), old);
+        EXPECT_FALSE(fs::exists(site.path() / "kuvento.exe.kvnew"));
+        ::umount(site.path().c_str());
+        return true;
+    });
+    if (run == NamespaceRun::NoNamespace) GTEST_SKIP() << "no mount namespace of our own may be made here";
+    EXPECT_EQ(run, NamespaceRun::Passed) << "see the child's failures above";
 }
 
 // What a crash can leave between "begin" and "done" of one change, and what

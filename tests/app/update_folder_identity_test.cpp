@@ -7,15 +7,13 @@
 
 #include "app/update_folder.h"
 #include "rtl/exception.h"
+#include "support/mount_namespace.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kv::test {
@@ -175,29 +173,18 @@ TEST(UpdateFolderIdentity, ADefaultFolderThatIsALinkStopsTheStep) {
 // A bind mount of the program folder, in a mount namespace of this test's
 // own (a child process), so nothing the machine sees is mounted.
 TEST(UpdateFolderIdentity, ABindMountOfTheProgramFolderIsRefused) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        {
-            Site s;
-            fs::create_directories(s.base / "bound");
-            if (::mount(s.site.c_str(), (s.base / "bound").c_str(), nullptr, MS_BIND, nullptr) != 0)
-                ::_exit(77);
-            expect_case(s, {"a bind mount of the program folder", "{base}/bound", R::IsLink});
-            expect_case(s, {"a folder inside a bind mount of the program folder", "{base}/bound/Rapor",
-                            R::HoldsReports});
-            ::umount((s.base / "bound").c_str());
-        }
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of our own may be made here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's failures above";
+    const NamespaceRun run = run_in_mount_namespace([] {
+        Site s;
+        fs::create_directories(s.base / "bound");
+        if (::mount(s.site.c_str(), (s.base / "bound").c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+        expect_case(s, {"a bind mount of the program folder", "{base}/bound", R::IsLink});
+        expect_case(
+            s, {"a folder inside a bind mount of the program folder", "{base}/bound/Rapor", R::HoldsReports});
+        ::umount((s.base / "bound").c_str());
+        return true;
+    });
+    if (run == NamespaceRun::NoNamespace) GTEST_SKIP() << "no mount namespace of our own may be made here";
+    EXPECT_EQ(run, NamespaceRun::Passed) << "see the child's failures above";
 }
 
 } // namespace

@@ -106,6 +106,15 @@ public:
             if (e.event == "start") out.push_back(e.name);
         return out;
     }
+    // kvtool rollback in the site, as a technician runs it; what it says on
+    // standard error goes to rollback.err there.
+    int rollback() const {
+        const std::string out = utf8(FSite.path() / "rollback.out"),
+                          err = utf8(FSite.path() / "rollback.err");
+        return std::system(
+            ("\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"")
+                .c_str());
+    }
     std::vector<std::string> box_texts() const {
         std::vector<std::string> out;
         for (auto& b : FBackend.boxes)
@@ -310,12 +319,9 @@ TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
     ASSERT_EQ(box_texts(), std::vector<std::string>{});
     ASSERT_TRUE(updated("kuvento.exe"));
     ASSERT_TRUE(wait_until([&] { return starts().size() == 5; }));
-    const std::string out = utf8(FSite.path() / "rollback.out"), err = utf8(FSite.path() / "rollback.err");
-    const std::string rollback =
-        "\"" + std::string(KV_BIN_DIR) + "/kvtool\" rollback >\"" + out + "\" 2>\"" + err + "\"";
 
     FPackages.reset(); // no package server from here on
-    ASSERT_EQ(std::system(rollback.c_str()), 0) << read_file(err);
+    ASSERT_EQ(rollback(), 0) << site_file("rollback.err");
     for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
         EXPECT_EQ(site_file(p), FProgram) << p;
     EXPECT_EQ(site_file("kuventoCMX.exe"), cmx);
@@ -331,11 +337,70 @@ TEST_F(PackageStep, RollbackPutsTheEarlierReleaseBack) {
     write_file((FSite.path() / "onceki-surum" / "telvano.exe").string(), "altered");
     install_fake_program(FSite.path(), "kuvento.exe"); // what a later run would have left
     write_file((FSite.path() / "kuvento.exe").string(), "release 2028");
-    EXPECT_NE(std::system(rollback.c_str()), 0);
-    EXPECT_NE(read_file(err).find("onceki-surum\\telvano.exe\" does not match"), std::string::npos)
-        << read_file(err);
+    EXPECT_NE(rollback(), 0);
+    EXPECT_NE(site_file("rollback.err").find("onceki-surum\\telvano.exe\" does not match"), std::string::npos)
+        << site_file("rollback.err");
     EXPECT_EQ(site_file("kuvento.exe"), "release 2028");
 }
+
+// The first value the check reports under `key`, or "(none)".
+std::string detail(const CheckResult& check, const std::string& key) {
+    for (const CheckDetail& d : check.details)
+        if (d.key == key && !d.values.empty()) return d.values.front();
+    return "(none)";
+}
+
+// kvtool check on the program folder after a whole run of a signed release:
+// it holds that release whole, or, after kvtool rollback, the kept release;
+// an altered file, or one file of each, is a mix, named, and fails.
+struct WholeRelease {
+    const char* name;
+    std::function<void(PackageStep&)> then; // done to the site after the run
+    const char* verdict;                    // part of the "program folder" line
+    bool neither;                           // some file matches neither release
+};
+class ReleaseInFolder : public PackageStep, public ::testing::WithParamInterface<WholeRelease> {};
+
+TEST_P(ReleaseInFolder, CheckSaysWhetherTheFolderHoldsOneWholeRelease) {
+    const WholeRelease& c = GetParam();
+    ReleaseKey key;
+    release::sign_folder(utf8(FPackages->root()), read_file(key.private_file()), {"2027.4", 0, std::nullopt});
+    FReleaseKey = key.public_pem();
+    make_site("localhost", false);
+    run_step();
+    ASSERT_EQ(box_texts(), std::vector<std::string>{});
+    c.then(*this);
+
+    const InstalledSet installed = installed_set(utf8(FSite.path()));
+    EXPECT_EQ(installed.release, "2027.4");
+    EXPECT_TRUE(installed.complete);
+    EXPECT_EQ(installed.files.size(), kept_release(utf8(FSite.path())).size())
+        << "every file the run put in place is in the installed set";
+    const CheckResult check = check_kept_release();
+    const std::string verdict = detail(check, "program folder");
+    EXPECT_NE(verdict.find(c.verdict), std::string::npos) << verdict;
+    EXPECT_EQ(verdict.find("matching neither") != std::string::npos, c.neither) << verdict;
+    const bool mix = verdict.rfind("a mix: ", 0) == 0;
+    EXPECT_EQ(check.passed, !mix) << check.reason;
+    if (mix) {
+        EXPECT_NE(check.reason.find(verdict), std::string::npos) << check.reason;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, ReleaseInFolder,
+    ::testing::Values(
+        WholeRelease{"WholeNew", [](PackageStep&) {}, "holds release 2027.4 whole", false},
+        WholeRelease{"WholeKeptAfterRollback",
+                     [](PackageStep& t) { ASSERT_EQ(t.rollback(), 0) << t.site_file("rollback.err"); },
+                     "holds the kept release", false},
+        WholeRelease{"OneFileAltered",
+                     [](PackageStep& t) { t.FSite.write("report/alt/kasa.fr3", "altered"); },
+                     "a mix: matching neither: report\\alt\\kasa.fr3; as release 2027.4: ", true},
+        WholeRelease{"OneFileFromEach",
+                     [](PackageStep& t) { t.FSite.write("report/satis.fr3", "report 2026"); },
+                     "; as kept: report\\satis.fr3", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The crash matrix: the step, in a child process, is killed (SIGKILL) from
 // outside at each record of its journal, that is, just before and just after
@@ -394,6 +459,10 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
         EXPECT_TRUE(now == f.after || (!f.before.empty() && now == f.before))
             << f.name << " is cut: " << now.size();
     }
+    if (!installed_set(utf8(FSite.path())).complete) {
+        EXPECT_EQ(detail(check_kept_release(), "program folder").find(" whole"), std::string::npos)
+            << "a run cut off is never a whole release";
+    }
     ASSERT_TRUE(os::start_program(utf8(FSite.path() / "kuvento.exe")));
     ASSERT_TRUE(wait_until([&] { return started_ids(log(), "kuvento.exe").size() == 2; }))
         << "the product starts";
@@ -403,6 +472,7 @@ TEST_P(CrashMatrix, EveryFileIsWholeAndTheNextRunFinishes) {
     EXPECT_TRUE(FApp.Terminated());
     for (const Expected& f : files)
         EXPECT_EQ(site_file(f.name), f.after) << f.name;
+    EXPECT_EQ(detail(check_kept_release(), "program folder"), "holds the installed release whole");
     const std::vector<KeptFile> kept = kept_release(utf8(FSite.path()));
     EXPECT_EQ(kept.size(), files.size());
     for (const KeptFile& k : kept) {
@@ -507,7 +577,9 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
     } else {
         EXPECT_FALSE(fs::exists(FSite.path() / record));
     }
-    if (c.record_in_program_folder) EXPECT_EQ(site_file(earlier_record), "2027.5\n");
+    if (c.record_in_program_folder) {
+        EXPECT_EQ(site_file(earlier_record), "2027.5\n");
+    }
     if (!*c.error) {
         EXPECT_EQ(box_texts(), std::vector<std::string>{});
         EXPECT_TRUE(updated("kuvento.exe"));
@@ -529,13 +601,8 @@ TEST_P(ReleaseReplay, OnlyANewerOrTheSameReleaseIsInstalled) {
     const CheckResult check = check_packages(*FForm);
     EXPECT_FALSE(check.passed);
     EXPECT_NE(check.reason.find(c.error), std::string::npos) << check.reason;
-    auto detail = [&](const std::string& key) {
-        for (const CheckDetail& d : check.details)
-            if (d.key == key && !d.values.empty()) return d.values.front();
-        return std::string("(none)");
-    };
-    EXPECT_EQ(detail("installed release"), "2027.5");
-    EXPECT_EQ(detail("server release").substr(0, std::string(c.served).size() + 1),
+    EXPECT_EQ(detail(check, "installed release"), "2027.5");
+    EXPECT_EQ(detail(check, "server release").substr(0, std::string(c.served).size() + 1),
               *c.served ? std::string(c.served) + "," : std::string("("));
 }
 

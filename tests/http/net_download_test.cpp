@@ -186,7 +186,9 @@ TEST(NetDownload, AnythingButAnExactContinuationStartsFromZero) {
 }
 
 // What is tried again, after which wait, and when it gives up: the error is
-// then the last try's.
+// then the last try's. A cut that brought the file 64 KiB further is tried
+// again at once; one with less progress waits the first wait; tries without
+// progress double it.
 TEST(NetDownload, TransientFailuresAreTriedAgainWithinTheBound) {
     const std::string ok = head200(5, "") + "hello";
     auto status = [](const std::string& line, const std::string& extra = "") {
@@ -195,6 +197,19 @@ TEST(NetDownload, TransientFailuresAreTriedAgainWithinTheBound) {
     const ConnectionScript reset{read_request(), test::reset_connection()};
     TNetRetryPolicy timed = Fetcher::quick();
     timed.TimeWithoutProgressMs = 0;
+    TNetRetryPolicy jittered;
+    jittered.JitterMs = 1000;
+
+    const size_t total = 200000, kib64 = 64 * 1024;
+    const std::string file = pattern(total);
+    const std::string etag = "ETag: \"c1-30d40\"\r\n";
+    auto cut_at = [&](size_t from, size_t to) {
+        return cut_after((from == 0 ? head200(total, etag) : head206(from, total, etag)) +
+                         file.substr(from, to - from));
+    };
+    auto rest_from = [&](size_t from) {
+        return test::respond(head206(from, total, etag) + file.substr(from));
+    };
     struct Case {
         const char* what;
         std::vector<ConnectionScript> scripts;
@@ -202,7 +217,44 @@ TEST(NetDownload, TransientFailuresAreTriedAgainWithinTheBound) {
         std::vector<int> waits;
         std::string error; // "" the file came whole
         size_t requests;
+        std::string body = "hello";
     } cases[] = {
+        {"cut after 64 KiB: at once",
+         {cut_at(0, kib64), rest_from(kib64)},
+         Fetcher::quick(),
+         {0},
+         "",
+         2,
+         file},
+        {"cut after 64 KiB: no random part either",
+         {cut_at(0, kib64), cut_at(kib64, 3 * kib64), rest_from(3 * kib64)},
+         jittered,
+         {0, 0},
+         "",
+         3,
+         file},
+        {"cut a byte short of 64 KiB: the first wait",
+         {cut_at(0, kib64 - 1), rest_from(kib64 - 1)},
+         Fetcher::quick(),
+         {1000},
+         "",
+         2,
+         file},
+        {"cuts after a few bytes: the first wait each, never less",
+         {cut_at(0, 10), cut_at(10, 30), rest_from(30)},
+         Fetcher::quick(),
+         {1000, 1000},
+         "",
+         3,
+         file},
+        {"cut after 64 KiB, then 503 twice: the doubling starts again",
+         {cut_at(0, kib64), status("503 Service Unavailable"), status("503 Service Unavailable"),
+          rest_from(kib64)},
+         Fetcher::quick(),
+         {0, 1000, 2000},
+         "",
+         4,
+         file},
         {"503 twice, then 200",
          {status("503 Service Unavailable"), status("503 Service Unavailable"), test::respond(ok)},
          Fetcher::quick(),
@@ -261,7 +313,7 @@ TEST(NetDownload, TransientFailuresAreTriedAgainWithinTheBound) {
         EXPECT_EQ(r.waits, c.waits);
         EXPECT_EQ(server.requests().size(), c.requests);
         if (c.error.empty()) {
-            EXPECT_EQ(r.body(), "hello");
+            EXPECT_TRUE(r.body() == c.body);
             EXPECT_EQ(r.tries.size(), c.waits.size());
         } else if (c.requests > 1 || !c.waits.empty() || c.policy.TimeWithoutProgressMs == 0) {
             ASSERT_EQ(r.tries.size(), c.requests); // the last one gave up

@@ -52,6 +52,20 @@ std::string windows_path(const fs::path& file) {
     return p;
 }
 
+// A site with the old product and the CMX program (which no package carries).
+void make_wine_site(const fs::path& site) {
+    write_file(utf8(site / "kvayarlar.ini"), "[BAGLANTI]\nSUNUCU_IP=localhost\n");
+    write_file(utf8(site / "kuvento.exe"), kOldProduct);
+    fs::copy_file(kWinBin / "kv_fake_program.exe", site / "kuventoCMX.exe");
+}
+
+// The package step of the Windows build in `site`, against `packages`, with
+// the public key of `key` and 7-Zip's Windows library.
+CommandRun signed_step(const fs::path& site, const PackageServer& packages, const ReleaseKey& key) {
+    return wine(site, shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
+                          shell_quoted(key.public_file()) + " " + shell_quoted(windows_path(kSevenZip)));
+}
+
 TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
     const SpoiltRelease& c = GetParam();
     const std::string program = read_file(utf8(kWinBin / "kv_fake_program.exe"));
@@ -69,12 +83,8 @@ TEST_P(WineSignedRelease, TheWindowsBuildRefusesEverySpoiltRelease) {
     }
 
     ScratchDir site("wine-signed-site");
-    write_file(utf8(site.path() / "kvayarlar.ini"), "[BAGLANTI]\nSUNUCU_IP=localhost\n");
-    write_file(utf8(site.path() / "kuvento.exe"), kOldProduct);
-    fs::copy_file(kWinBin / "kv_fake_program.exe", site.path() / "kuventoCMX.exe");
-    CommandRun step =
-        wine(site.path(), shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
-                              shell_quoted(key.public_file()) + " " + shell_quoted(windows_path(kSevenZip)));
+    make_wine_site(site.path());
+    CommandRun step = signed_step(site.path(), packages, key);
     ASSERT_EQ(step.status, 0) << step.out;
     if (!*c.error) {
         EXPECT_EQ(step.out, "terminated\n");
@@ -113,16 +123,12 @@ TEST_P(WineReleaseReplay, OnlyANewerReleaseIsInstalled) {
                          {c.served, 1700000000, c.valid_until});
 
     ScratchDir site("wine-replay-site");
-    write_file(utf8(site.path() / "kvayarlar.ini"), "[BAGLANTI]\nSUNUCU_IP=localhost\n");
-    write_file(utf8(site.path() / "kuvento.exe"), kOldProduct);
-    fs::copy_file(kWinBin / "kv_fake_program.exe", site.path() / "kuventoCMX.exe");
+    make_wine_site(site.path());
     const fs::path record = site.path() / kKeptReleaseFolder / release::kInstalledReleaseFile;
     const fs::path earlier_record = site.path() / release::kInstalledReleaseFile;
     fs::create_directories(record.parent_path());
     write_file(utf8(c.record_in_program_folder ? earlier_record : record), "2027.5\n");
-    CommandRun step =
-        wine(site.path(), shell_quoted(kWinBin / "signed_step.exe") + " " + packages.host() + " " +
-                              shell_quoted(key.public_file()) + " " + shell_quoted(windows_path(kSevenZip)));
+    CommandRun step = signed_step(site.path(), packages, key);
     ASSERT_EQ(step.status, 0) << step.out;
     if (!*c.error) {
         EXPECT_EQ(step.out, "terminated\n");
