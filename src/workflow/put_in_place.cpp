@@ -372,6 +372,13 @@ Placed TFilePlacer::Place(const std::string& source, const std::string& name, bo
         if (!swap_in(temp, target)) fail(target, os::last_error());
         os::flush_directory(folder_of(target));
     } catch (...) {
+        // The change is over only when the target holds its old file again.
+        // When both the new file's rename and the old one's way back were
+        // refused, there is no file under the name: the journal stays open
+        // and the new file stays beside it, so the next start (or the next
+        // run) finishes the change instead of taking the name as free and
+        // clearing away the old file renamed aside.
+        if (old_sha && !os::file_exists(target)) throw;
         os::delete_file(temp);
         journal.Done(target, name);
         throw;

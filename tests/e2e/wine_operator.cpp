@@ -417,4 +417,43 @@ HeldFile::~HeldFile() {
     kill_child(FPid);
 }
 
+UnstoppableProgram::UnstoppableProgram(const fs::path& site, const std::string& name) : FName(name) {
+    const fs::path log = site / "programs.log";
+    auto guarded = [&] {
+        std::vector<uint32_t> ids;
+        for (const ProgramEvent& e : read_program_log(log))
+            if (e.event == "unstoppable" && e.name == name) ids.push_back(e.pid);
+        return ids;
+    };
+    const size_t before = guarded().size();
+    FPid = start_process(
+        {"sh", "-c", "exec env KV_FAKE_PROGRAM_UNSTOPPABLE=1 " + wine_command() + " " + quoted(name)}, site,
+        FLog.path() / "output.log");
+    std::optional<int> ended;
+    if (wait_until([&] { return guarded().size() > before || !child_running(FPid, ended); },
+                   std::chrono::seconds(60)) &&
+        !ended) {
+        FId = guarded().back();
+        return;
+    }
+    if (!ended) kill_child(FPid);
+    throw std::runtime_error(
+        name + " did not start unstoppable: " + read_file((FLog.path() / "output.log").string()));
+}
+
+UnstoppableProgram::~UnstoppableProgram() {
+    end();
+}
+
+bool UnstoppableProgram::running() const {
+    return wine_host().running(FId, FName);
+}
+
+void UnstoppableProgram::end() {
+    if (FPid < 0) return;
+    kill_child(FPid);
+    FPid = -1;
+    wait_until([&] { return !running(); }, std::chrono::seconds(30));
+}
+
 } // namespace kv::test::e2e

@@ -98,6 +98,29 @@ private:
     int FPid = -1;
 };
 
+// The site's program `name`, started from the site folder as a program with
+// higher rights than the updater's runs: KillProcessByName cannot end it
+// (see the stand-in's KV_FAKE_PROGRAM_UNSTOPPABLE), so its file stays in use
+// through the update. Ended from outside (SIGKILL) by end() or at the latest
+// when this ends. Throws when it does not start so guarded.
+class UnstoppableProgram {
+public:
+    UnstoppableProgram(const std::filesystem::path& site, const std::string& name);
+    ~UnstoppableProgram();
+    UnstoppableProgram(const UnstoppableProgram&) = delete;
+    UnstoppableProgram& operator=(const UnstoppableProgram&) = delete;
+
+    bool running() const;
+    // Returns once the Wine server no longer lists it, so its file is free.
+    void end();
+
+private:
+    ScratchDir FLog{"unstoppable"};
+    std::string FName;
+    int FPid = -1;
+    uint32_t FId = 0;
+};
+
 // The updater under Wine, driven as UpdaterRun drives the Linux one.
 class WineUpdaterRun {
 public:
@@ -116,6 +139,9 @@ public:
     bool running();
     // Ends the updater at once (SIGKILL), as a power cut or a killed process ends it.
     void kill();
+    // The Linux process of the updater, for a kill sent from another thread
+    // (see OpenGate); kill() reaps it afterwards.
+    int process() const { return FPid; }
     // The controls of the main window: role "push button", "label" or "text".
     std::vector<WindowControl> read_window();
     void screenshot(const std::string& stage);

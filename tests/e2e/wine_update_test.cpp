@@ -7,13 +7,17 @@
 // window and checked from outside, as the Linux runs are. Screenshots of
 // every stage are kept in the build tree under tests/e2e/artifacts/Wine<scenario>
 // (Wine32<scenario> for the 32-bit deployable, see wine_operator.h).
+#include "open_gate.h"
 #include "wine_operator.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 namespace kv::test::e2e {
@@ -338,73 +342,231 @@ TEST_F(WineUpdate, HeldLibrary) {
     s.expect_restarted(logged);
 }
 
-// A subset of the crash matrix under Wine: the updater is killed (SIGKILL)
-// once its journal holds so many records (the kill may land a record later):
-// around the product's rename, around the first library (the client library
-// the updater itself has loaded, which Windows lets it rename aside but not
-// replace) and before the last library's rename. The product is started
-// again before the next start, as a shop does. Each file is the whole old or
-// the whole new one, and the next start finishes or undoes the cut change
-// (with a notice) before the whole update brings the site to the release.
-TEST_F(WineUpdate, KilledAtJournalRecords) {
+// The product's files the crash tests check, each with its package.
+std::vector<std::pair<std::string, std::string>> product_files() {
     std::vector<std::pair<std::string, std::string>> files; // package, name
     for (const char* p : {"kuvento.exe", "telvano.exe", "kvbck.exe"})
         files.push_back({p == std::string("kuvento.exe") ? "kuvento.rar" : "telvano.rar", p});
     files.push_back({"dorvika.rar", "dorvika.exe"});
     for (const std::string& l : kLibraries)
         files.push_back({"dll.rar", l});
+    return files;
+}
+
+std::map<std::string, std::string> product_files_now(const Scenario& s) {
+    std::map<std::string, std::string> now;
+    for (const auto& f : product_files())
+        if (s.site.exists(f.second)) now[f.second] = s.site.read(f.second);
+    return now;
+}
+
+// Each product file is whole: the one the site had (`before`) or the release's.
+void expect_each_whole(const Scenario& s, const std::map<std::string, std::string>& before) {
+    for (const auto& [package, name] : product_files()) {
+        const std::string now = s.site.exists(name) ? s.site.read(name) : "";
+        const bool is_new = now == s.release.item(package, name);
+        const bool is_old = before.count(name) ? now == before.at(name) : !s.site.exists(name);
+        EXPECT_TRUE(is_new || is_old) << name << " is cut: " << now.size() << " bytes";
+    }
+}
+
+// The journal's records of one kind ("begin", "done"; "" for every record),
+// of the file `name` or of all.
+size_t journal_records(const Scenario& s, const std::string& kind, const std::string& name = "") {
+    const fs::path journal = s.site.dir() / "onceki-surum" / "journal.txt";
+    size_t n = 0;
+    std::istringstream text(fs::exists(journal) ? read_file(journal.string()) : "");
+    for (std::string line; std::getline(text, line);)
+        n += line.starts_with(kind) && (name.empty() || line.ends_with("\t" + name));
+    return n;
+}
+
+// The start after a kill: the notice of what the start finished or undid
+// when the journal shows a change unfinished, then every product file whole
+// and the product starting, then the whole update, which brings the site to
+// the release.
+void expect_recovered_by_next_start(Scenario& s, const std::map<std::string, std::string>& before,
+                                    const fs::path& shots) {
+    const bool unfinished = journal_records(s, "begin") > journal_records(s, "done");
+    WineUpdaterRun again(s.site.dir(), shots);
+    if (unfinished) {
+        Box recovered = again.acknowledge_box(120s);
+        EXPECT_EQ(recovered.text.rfind("Yarıda kalan güncelleme değişiklikleri düzeltildi:", 0), 0u)
+            << recovered.text;
+    }
+    again.unlock();
+    expect_each_whole(s, before);
+    s.site.start_program("kuvento.exe"); // throws unless the product starts
+    const size_t logged = s.site.program_log().size();
+    again.click(StepButton::Start);
+    if (s.site.upgrade_year() == "2027") {
+        Box done = again.acknowledge_box(180s);
+        EXPECT_EQ(done.text, kAlreadyDone);
+    }
+    EXPECT_EQ(again.wait_exit(180s), 0);
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+}
+
+// A subset of the crash matrix under Wine: the updater is killed (SIGKILL)
+// once its journal holds so many records (the kill may land a record later):
+// around the product's rename, around the first library (the client library
+// the database step loaded, and let go when it detached) and before the last
+// library's rename. The product is started
+// again before the next start, as a shop does. Each file is the whole old or
+// the whole new one, and the next start finishes or undoes the cut change
+// (with a notice) before the whole update brings the site to the release.
+TEST_F(WineUpdate, KilledAtJournalRecords) {
     for (const size_t kill_at : {3u, 4u, 15u, 33u}) {
         SCOPED_TRACE("killed at journal record " + std::to_string(kill_at));
         Scenario s("wine-killed");
         s.site.write_settings({});
         s.site.start_programs();
         wine_host().install_updater(s.site.dir()); // with the site's first client library
-        std::map<std::string, std::string> before;
-        for (const auto& f : files)
-            if (s.site.exists(f.second)) before[f.second] = s.site.read(f.second);
-        const fs::path journal = s.site.dir() / "onceki-surum" / "journal.txt";
-        auto records = [&](const char* kind) {
-            size_t n = 0;
-            std::istringstream text(fs::exists(journal) ? read_file(journal.string()) : "");
-            for (std::string line; std::getline(text, line);)
-                n += line.rfind(kind, 0) == 0;
-            return n;
-        };
+        const std::map<std::string, std::string> before = product_files_now(s);
         {
             WineUpdaterRun run(s.site.dir(), artifacts() / std::to_string(kill_at));
             run.unlock();
             run.click(StepButton::Start);
-            ASSERT_TRUE(wait_until([&] { return records("") >= kill_at || !run.running(); },
+            ASSERT_TRUE(wait_until([&] { return journal_records(s, "") >= kill_at || !run.running(); },
                                    std::chrono::seconds(180)));
             run.kill();
-            std::cout << "killed at journal record " << records("") << "\n";
+            std::cout << "killed at journal record " << journal_records(s, "") << "\n";
         }
-        for (const auto& [package, name] : files) {
-            const std::string now = s.site.exists(name) ? s.site.read(name) : "";
-            const bool is_new = now == s.release.item(package, name);
-            const bool is_old = before.count(name) ? now == before[name] : !s.site.exists(name);
-            EXPECT_TRUE(is_new || is_old) << name << " is cut: " << now.size() << " bytes";
-        }
+        expect_each_whole(s, before);
         s.site.start_program("kuvento.exe"); // throws unless the product starts
-
-        const size_t logged = s.site.program_log().size();
-        const bool unfinished = records("begin") > records("done");
-        WineUpdaterRun again(s.site.dir(), artifacts() / (std::to_string(kill_at) + "-again"));
-        if (unfinished) {
-            Box recovered = again.acknowledge_box(120s);
-            EXPECT_EQ(recovered.text.rfind("Yarıda kalan güncelleme değişiklikleri düzeltildi:", 0), 0u)
-                << recovered.text;
-        }
-        again.unlock();
-        again.click(StepButton::Start);
-        if (s.site.upgrade_year() == "2027") {
-            Box done = again.acknowledge_box(180s);
-            EXPECT_EQ(done.text, kAlreadyDone);
-        }
-        EXPECT_EQ(again.wait_exit(180s), 0);
-        s.expect_release_installed();
-        s.expect_restarted(logged);
+        expect_recovered_by_next_start(s, before, artifacts() / (std::to_string(kill_at) + "-again"));
     }
+}
+
+// The kill between the two renames of a running program: its file renamed
+// aside to *.kvold, the new file not yet under its name. Under Wine the Wine
+// server opens the new file for its rename, so an OpenGate on the program
+// folder sees that open once the name is free and kills the updater while
+// the open waits: the rename never comes. The running programs are copies
+// the update cannot stop, of the product and of the printing program (whose
+// phase stops it only once its package is whole).
+TEST_F(WineUpdate, KilledBetweenTheRenames) {
+    for (const std::string name : {"kuvento.exe", "dorvika.exe"}) {
+        SCOPED_TRACE("killed between the renames of " + name);
+        Scenario s("wine-between");
+        s.site.write_settings({});
+        s.site.start_programs();
+        wine_host().install_updater(s.site.dir());
+        std::optional<UnstoppableProgram> unstoppable(std::in_place, s.site.dir(), name);
+        const std::map<std::string, std::string> before = product_files_now(s);
+        const fs::path target = s.site.dir() / name, aside = s.site.dir() / (name + ".kvold");
+        {
+            WineUpdaterRun run(s.site.dir(), artifacts() / name);
+            std::atomic<bool> killed{false};
+            OpenGate gate(s.site.dir(), [&](const std::string& opened) {
+                if (opened == name + ".kvnew" && !fs::exists(target) && fs::exists(aside) &&
+                    !killed.exchange(true))
+                    ::kill(run.process(), SIGKILL);
+                return true;
+            });
+            run.unlock();
+            run.click(StepButton::Start);
+            ASSERT_TRUE(wait_until([&] { return killed || !run.running(); }, std::chrono::seconds(180)));
+            run.kill();
+            ASSERT_TRUE(killed) << "the updater ended without renaming " << name << " aside";
+        }
+        // The kill landed there: the change begun and not done, no file
+        // under the name, the old one whole aside and the new one beside.
+        EXPECT_EQ(journal_records(s, "begin", name), 1u);
+        EXPECT_EQ(journal_records(s, "done", name), 0u);
+        EXPECT_FALSE(fs::exists(target));
+        EXPECT_EQ(read_file(aside.string()), before.at(name));
+        EXPECT_EQ(read_file((s.site.dir() / (name + ".kvnew")).string()),
+                  s.release.item(name == "kuvento.exe" ? "kuvento.rar" : "dorvika.rar", name));
+        expect_recovered_by_next_start(s, before, artifacts() / (name + "-again"));
+        EXPECT_TRUE(unstoppable->running());
+        unstoppable.reset();
+    }
+}
+
+// A program still running that the update cannot stop (one started with
+// higher rights than the updater's): its file is renamed aside and the new
+// one put in place, the update ends as usual, and once the program has
+// ended the next run removes the old file.
+TEST_F(WineUpdate, ProgramThatCannotBeStopped) {
+    Scenario s("wine-unstoppable");
+    s.site.write_settings({});
+    s.site.start_programs();
+    UnstoppableProgram unstoppable(s.site.dir(), "kuvento.exe");
+    const std::string old_program = s.site.read("kuvento.exe");
+    const size_t logged = s.site.program_log().size();
+    const fs::path shots = artifacts();
+    {
+        WineUpdaterRun run(s.site.dir(), shots / "first");
+        run.unlock();
+        run.click(StepButton::Start);
+        EXPECT_EQ(run.wait_exit(180s), 0);
+    }
+    EXPECT_TRUE(unstoppable.running()) << "the program was stopped after all";
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+    EXPECT_EQ(s.site.read("kuvento.exe.kvold"), old_program) << "the running file renamed aside";
+    EXPECT_EQ(journal_records(s, "begin"), journal_records(s, "done"));
+
+    unstoppable.end();
+    WineUpdaterRun again(s.site.dir(), shots / "second");
+    again.unlock();
+    again.click(StepButton::Start);
+    EXPECT_EQ(again.acknowledge_box(180s).text, kAlreadyDone);
+    EXPECT_EQ(again.wait_exit(180s), 0);
+    EXPECT_FALSE(s.site.exists("kuvento.exe.kvold"));
+    s.expect_release_installed();
+}
+
+// A rename refused both ways (a scanner holding the new file and the old
+// one, say): the product, running where the update cannot stop it, is
+// renamed aside, then neither the new file's rename nor the old one's way
+// back is let through. The step ends with the box naming the program,
+// nothing is started, and the change stays open with both files whole beside
+// the name, so that the next run finishes it.
+TEST_F(WineUpdate, RenameRefusedBothWays) {
+    Scenario s("wine-refused");
+    s.site.write_settings({});
+    s.site.start_programs();
+    const std::string name = "kuvento.exe";
+    UnstoppableProgram unstoppable(s.site.dir(), name);
+    const std::string old_program = s.site.read(name);
+    const fs::path target = s.site.dir() / name, aside = s.site.dir() / (name + ".kvold");
+    const size_t logged = s.site.program_log().size();
+
+    WineUpdaterRun run(s.site.dir(), artifacts());
+    std::atomic<bool> refusing{true}, refused{false};
+    OpenGate gate(s.site.dir(), [&](const std::string& opened) {
+        if (!refusing || (opened != name + ".kvnew" && opened != name + ".kvold") || fs::exists(target) ||
+            !fs::exists(aside))
+            return true;
+        refused = true;
+        return false;
+    });
+    run.unlock();
+    run.click(StepButton::Start);
+    Box error = run.acknowledge_box(180s);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(error.caption, kBoxCaption);
+    const std::string named = "Cannot put file \"" + s.host.settings_path(target) + "\" in place. ";
+    EXPECT_EQ(error.text.rfind(named, 0), 0u) << error.text;
+    run.expect_open();
+    expect_steps_can_be_repeated(run.read_window());
+    // The gate lets the test's own reads through again; the updater waits for the operator.
+    refusing = false;
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(read_file(aside.string()), old_program);
+    EXPECT_EQ(s.site.read(name + ".kvnew"), s.release.item("kuvento.rar", name));
+    EXPECT_EQ(journal_records(s, "begin", name), 1u);
+    EXPECT_EQ(journal_records(s, "done", name), 0u) << "the change was taken as over";
+    EXPECT_TRUE(s.site.starts_after(logged).empty()) << "nothing is started after a failed update";
+
+    run.click(StepButton::Packages);
+    EXPECT_EQ(run.wait_exit(180s), 0);
+    s.expect_release_installed();
+    s.expect_restarted(logged);
+    EXPECT_EQ(journal_records(s, "begin"), journal_records(s, "done"));
 }
 
 // A small Turkish site: the settings file in Windows-1254 with Turkish letters

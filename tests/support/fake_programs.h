@@ -36,7 +36,7 @@ std::filesystem::path fake_program_path();
 std::filesystem::path install_fake_program(const std::filesystem::path& dir, const std::string& file_name);
 
 struct ProgramEvent {
-    std::string event; // "start", "cwd" or "end"
+    std::string event; // "start", "cwd", "end" or "unstoppable"
     std::string name;  // the program's own file name
     uint32_t pid = 0;
     std::string detail; // the working directory of a "cwd" line

@@ -7,10 +7,13 @@
 //   start <name> <pid>
 //   cwd <name> <pid> <working directory>
 //   end <name> <pid>          (on SIGTERM, Ctrl+C or the normal end)
+//   unstoppable <name> <pid>  (with KV_FAKE_PROGRAM_UNSTOPPABLE=1, once no
+//                             other process may terminate it; Windows only)
 // It runs until it is killed, or for KV_FAKE_PROGRAM_LIFETIME_MS milliseconds.
 #include "platform/files.h"
 #include "platform/library.h"
 #include "platform/processes.h"
+#include "termination.h"
 
 #include <atomic>
 #include <chrono>
@@ -64,6 +67,8 @@ int main() {
     const std::string tag = own_file_name() + " " + std::to_string(kv::os::current_process_id());
     log_line("start " + tag);
     log_line("cwd " + tag + " " + kv::os::current_directory());
+    if (const char* v = std::getenv("KV_FAKE_PROGRAM_UNSTOPPABLE"); v && std::string(v) == "1")
+        if (kv::test::refuse_termination()) log_line("unstoppable " + tag);
 
     long lifetime_ms = -1;
     if (const char* v = std::getenv("KV_FAKE_PROGRAM_LIFETIME_MS")) lifetime_ms = std::atol(v);
