@@ -41,6 +41,7 @@ std::string local_time_text(std::optional<int64_t> seconds) {
 // reaches it, and the backup the database step kept.
 struct DatabaseWayBack {
     kv::tool::SiteWindow site;
+    std::shared_ptr<kv::TFbClient> client; // one load of the library for the whole command
     std::string backup;
     std::optional<std::string> marker;
 
@@ -50,6 +51,7 @@ struct DatabaseWayBack {
         if (site.application.Terminated())
             throw kv::Exception(site.boxes.empty() ? "The updater's start-up ends here" : site.boxes.back());
         const std::string& database = db().Database();
+        client = kv::hold_client_library(db());
         backup = chosen_backup;
         if (backup.empty()) {
             const std::vector<std::string> kept = kv::kept_backups(database);

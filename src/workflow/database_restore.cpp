@@ -168,8 +168,13 @@ std::optional<std::string> backup_marker(const std::string& database, const std:
     return file.substr(prefix.size(), file.size() - prefix.size() - suffix.size());
 }
 
+std::shared_ptr<TFbClient> hold_client_library(const TDbConnection& c) {
+    return TFbClientList::Get(c.Options().client_library, choose_client_library(c.Database()));
+}
+
 void restore_database(TDbConnection& c, const std::string& file, const std::optional<std::string>& marker,
                       const std::function<void(const std::string&)>& on_line) {
+    const std::shared_ptr<TFbClient> client = c.Wrap([&] { return hold_client_library(c); });
     refuse_other_attachments(c);
     if (c.Server().empty())
         restore_embedded(c, file, marker, on_line);

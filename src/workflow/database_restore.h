@@ -21,11 +21,18 @@
 #include "db/db_connection.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kv {
+
+// Keeps the client library `c` is set up for loaded while it lives. The way
+// back holds one for all its steps: unloading the embedded engine after one
+// service and loading it again for the next can leave a thread of the last
+// service running in code that is gone (the process then crashes).
+std::shared_ptr<TFbClient> hold_client_library(const TDbConnection& c);
 
 // The names the embedded way back gives the restored file while it is
 // checked, and the live one while the names are swapped.
