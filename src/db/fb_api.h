@@ -130,8 +130,23 @@ enum : uint8_t {
     isc_spb_verbose = 107,
     isc_spb_bkp_file = 5,
 
+    isc_action_svc_restore = 2,
+    isc_action_svc_properties = 8,
+    isc_spb_options = 108,
+    isc_spb_prp_attachments_shutdown = 42,
+    isc_spb_prp_shutdown_mode = 44,
+    isc_spb_prp_online_mode = 45,
+    isc_spb_prp_sm_normal = 0,
+    isc_spb_prp_sm_full = 3,
+
     isc_info_svc_line = 62,
     isc_info_svc_timeout = 64,
+};
+
+// isc_spb_options of a restore.
+enum : uint32_t {
+    isc_spb_res_replace = 0x1000,
+    isc_spb_res_create = 0x2000,
 };
 
 // isc_info_sql_stmt_type answers.

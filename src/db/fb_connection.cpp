@@ -185,19 +185,19 @@ void TFbConnection::Disconnect() {
         });
 }
 
-void TFbConnection::FbError(const fb::ISC_STATUS* status, bool use_callback) {
-    const TFbClient& c = *FClient;
+EFbError fb_status_error(const TFbClient& c, const fb::ISC_STATUS* status,
+                         const std::function<std::string(std::string_view)>& decode) {
     int sqlcode = c.Call(c.isc_sqlcode, status);
     std::vector<char> buf(4096 + 1, '\0');
     c.Call(c.isc_sql_interprete, static_cast<int16_t>(sqlcode), buf.data(), int16_t(4096));
-    std::string sql_message = Decode(buf.data());
+    std::string sql_message = decode(buf.data());
     std::string message;
     const fb::ISC_STATUS* p = status;
     for (bool first = true;; first = false) {
         std::fill(buf.begin(), buf.end(), '\0');
         if (c.Call(c.isc_interprete, buf.data(), &p) <= 0) break;
         if (!first) message += '\r';
-        message += Decode(buf.data());
+        message += decode(buf.data());
     }
     EFbError error(message, sqlcode);
     error.ErrorNumber = status[1];
@@ -207,6 +207,11 @@ void TFbConnection::FbError(const fb::ISC_STATUS* status, bool use_callback) {
         c.Call(c.fb_sqlstate, state, status);
         error.SQLState = state;
     }
+    return error;
+}
+
+void TFbConnection::FbError(const fb::ISC_STATUS* status, bool use_callback) {
+    EFbError error = fb_status_error(*FClient, status, [this](std::string_view b) { return Decode(b); });
     if (error.IsFatal()) FValid = false;
     if (use_callback && OnError) {
         bool fail = true;

@@ -27,6 +27,11 @@ struct FbConnectionOptions {
     int sql_dialect = 3;
 };
 
+// The EFbError a failed call's status vector describes, its texts turned
+// into UTF-8 by `decode`.
+EFbError fb_status_error(const TFbClient& c, const fb::ISC_STATUS* status,
+                         const std::function<std::string(std::string_view)>& decode);
+
 class TFbConnection {
 public:
     TFbConnection();

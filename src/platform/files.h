@@ -29,6 +29,9 @@ bool directory_exists(std::string_view path); // names a folder
 // The size of the regular file the path names (links followed); nullopt
 // when it names nothing, a folder, a device, a pipe or anything else.
 std::optional<uint64_t> regular_file_size(std::string_view path);
+// When the file the path names was last written, in seconds since 1970 UTC;
+// nullopt when it names nothing.
+std::optional<int64_t> file_modified_time(std::string_view path);
 // Whether the path itself is a symbolic link, junction or other reparse point.
 bool is_link(std::string_view path);
 

@@ -4,12 +4,10 @@
 // beside the steps; it changes nothing. This file only prints: a readable
 // table by default, one JSON object with --json. The exit status is 0 only
 // when every check passes.
-#include "app/application.h"
-#include "app/form1.h"
 #include "platform/files.h"
-#include "platform/window/scripted/scripted_backend.h"
 #include "tools/command.h"
 #include "tools/json.h"
+#include "tools/site_window.h"
 #include "workflow/preflight.h"
 
 #include <algorithm>
@@ -18,28 +16,10 @@
 namespace kv::tool {
 namespace {
 
-// Start-up creates the default update folder; the check leaves the site as it
-// found it, so it removes that folder again when start-up made it.
-struct DefaultUpdateFolder {
-    const std::string path = TForm1::default_update_folder();
-    const bool existed = os::directory_exists(path);
-    ~DefaultUpdateFolder() {
-        if (!existed) os::remove_directory(path);
-    }
-};
-
-// The window as the updater's start-up builds it, on a window system that
-// records the boxes instead of showing them, asked every pre-flight check.
+// The window as the updater's start-up builds it, asked every pre-flight check.
 PreflightReport run_checks() {
-    const DefaultUpdateFolder update_folder;
-    window::ScriptedBackend backend;
-    std::vector<std::string> boxes;
-    backend.on_box = [&](const window::BoxRecord& box) { boxes.push_back(box.text); };
-    TApplication application(backend);
-    application.Initialize();
-    TForm1* form = nullptr;
-    application.CreateForm(form);
-    return run_preflight(*form, boxes);
+    SiteWindow site;
+    return run_preflight(*site.form, site.boxes);
 }
 
 Json package_json(const PackageFinding& p) {

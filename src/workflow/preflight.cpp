@@ -101,19 +101,7 @@ CheckResult check_database(TForm1& form) {
             r.add("schema", "2027 complete");
         else
             r.add_list("schema: 2027 lacks", missing);
-        // The engine's own attachments (garbage collector, cache writer) hold nothing the upgrade changes.
-        form.uq1.SetSQL(
-            "select mon$remote_address as host, mon$remote_process as program, mon$user as login "
-            "from mon$attachments where mon$attachment_id <> current_connection and mon$system_flag = 0");
-        form.uq1.Open();
-        std::vector<std::string> others;
-        for (; !form.uq1.Eof(); form.uq1.Next()) {
-            auto text = [&](const char* field) {
-                const Variant v = form.uq1.FieldByName(field).AsVariant();
-                return v.IsNull() ? std::string("this machine") : display_text(v);
-            };
-            others.push_back(text("HOST") + ", " + text("PROGRAM") + " (" + text("LOGIN") + ")");
-        }
+        const std::vector<std::string> others = other_attachments(form.uq1);
         r.add_list("other attachments", others);
         if (!upgrades && !missing.empty())
             r.fail("the marker says 2027 but the 2027 schema lacks " + std::to_string(missing.size()) +

@@ -1,6 +1,8 @@
 // The site connection's setup and the year marker query. See site_database.h.
 #include "workflow/site_database.h"
 
+#include "rtl/text.h"
+
 namespace kv {
 
 void configure_site_connection(TDbConnection& c, TDbTransaction& t, const std::string& client_library) {
@@ -22,6 +24,25 @@ Variant read_year_marker(TDbQuery& q) {
     q.SetSQL(kYearMarkerQuery);
     q.Open();
     return q.FieldByName("yil").AsVariant();
+}
+
+std::vector<std::string> other_attachments(TDbQuery& q) {
+    q.Close();
+    q.SetSQL("select mon$remote_address as host, mon$remote_process as program, mon$user as login "
+             "from mon$attachments where mon$attachment_id <> current_connection and mon$system_flag = 0");
+    q.Open();
+    std::vector<std::string> others;
+    for (; !q.Eof(); q.Next()) {
+        auto text = [&](const char* field) {
+            const Variant v = q.FieldByName(field).AsVariant();
+            // The engine pads the login to its column's width.
+            return v.IsNull() ? std::string("this machine")
+                              : display_text(Variant::String(trim(v.AsString())));
+        };
+        others.push_back(text("HOST") + ", " + text("PROGRAM") + " (" + text("LOGIN") + ")");
+    }
+    q.Close();
+    return others;
 }
 
 std::string marker_text(const Variant& marker) {

@@ -10,6 +10,7 @@
 #include "rtl/variant.h"
 
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -27,6 +28,13 @@ void configure_site_connection(TDbConnection& c, TDbTransaction& t, const std::s
 // stays active) and returns yil of the first row, null when there is none.
 // Throws the database's error.
 Variant read_year_marker(TDbQuery& q);
+
+// The other attachments to the database of `q`'s connection (open), one text
+// each: "host, program (login)", "this machine" for what the engine does not
+// know (an embedded attach). The engine's own (garbage collector, cache
+// writer) are left out: they hold nothing. Leaves `q` closed; throws the
+// database's error.
+std::vector<std::string> other_attachments(TDbQuery& q);
 
 // The marker as text: "null", the number ("2026"), or a text column's value
 // as it is. Names the backup file of a marker.

@@ -6,6 +6,7 @@
 // end) and any box after the chain is the database step's own.
 #include "app/updater_fixture.h"
 #include "site_db.h"
+#include "support/command.h"
 #include "support/package_server.h"
 #include "workflow/upgrade_script.h"
 
@@ -313,6 +314,94 @@ TEST_P(UpgradeStep, NoStatementRunsWithoutABackup) {
     EXPECT_FALSE(chain.has_relation("EF_GIDEN"));
     EXPECT_EQ(chain.count("rdb$procedures where rdb$procedure_name = 'STOK_SAY'"), 0);
     EXPECT_FALSE(std::filesystem::exists(chain.db.Path() + ".2026.fbk"));
+}
+
+// The schema and the rows a rollback must give back, as one text.
+std::string schema_and_rows(Chain& chain) {
+    struct Listed {
+        const char* item;
+        const char* rows;
+    };
+    std::string text;
+    for (const Listed& l : {
+             Listed{"trim(rdb$relation_name)", "rdb$relations where rdb$system_flag = 0"},
+             Listed{"trim(rdb$relation_name) || '.' || trim(rdb$field_name) || ':' || trim(rdb$field_source)",
+                    "rdb$relation_fields where rdb$system_flag = 0"},
+             Listed{"trim(rdb$procedure_name)", "rdb$procedures"},
+             Listed{"trim(rdb$trigger_name)", "rdb$triggers where rdb$system_flag = 0"},
+             Listed{"firmaadi || ':' || coalesce(yil, 'null')", "firmabilgi"},
+         })
+        text += display_text(
+                    chain.scalar(std::string("select cast(list(x, ',') as varchar(30000)) from (select ") +
+                                 l.item + " as x from " + l.rows + " order by 1)")) +
+                "\n";
+    return text;
+}
+
+// kvtool rollback --database after a whole update: refused without --yes and
+// while another attachment holds the database, changing nothing; then the
+// files and the database of before come back, and only the restored file is
+// left beside the backup.
+TEST_P(UpgradeStep, RollbackBringsTheDatabaseBack) {
+    Chain chain(GetParam());
+    chain.db.Isql("insert into firmabilgi (firmaadi, yil) values ('Ikinci', 2026);");
+    const std::string before = schema_and_rows(chain);
+    chain.press_start();
+    ASSERT_TRUE(chain.package_step_finished());
+    chain.updater.reset();
+    ASSERT_EQ(chain.scalar("select yil from firmabilgi"), 2027);
+    chain.db.Isql("insert into firmabilgi (firmaadi, yil) values ('Sonra', 2027);");
+    const std::string after = schema_and_rows(chain);
+    auto rollback = [&](const std::string& args) {
+        const std::string err = (chain.folder.path() / "stderr.txt").string();
+        const CommandRun run =
+            run_command(std::string(KV_BIN_DIR) + "/kvtool rollback " + args + " 2>" + err);
+        return std::make_pair(run, read_file(err));
+    };
+    const std::string warning = "kvtool rollback: The database " + chain.db.Path() +
+                                " goes back to the backup " + chain.db.Path() + ".2026.fbk, made on ";
+
+    auto [asked, asked_err] = rollback("--database");
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_EQ(asked_err.rfind(warning, 0), 0u) << asked_err;
+    EXPECT_NE(
+        asked_err.find("everything written to the database since then is lost. Nothing was changed; run "
+                       "again with --yes"),
+        std::string::npos)
+        << asked_err;
+    {
+        TDbConnection other;
+        TDbTransaction t;
+        configure(other, t, GetParam(), chain.db.Path());
+        other.Open();
+        auto [refused, refused_err] = rollback("--database --yes");
+        EXPECT_EQ(refused.status, 1);
+        const char* why = GetParam() == Attach::Server
+                              ? "The database is in use; close these attachments first: \"127.0.0.1/"
+                              : "Cannot open the database to check that nothing else uses it: ";
+        EXPECT_NE(refused_err.find(why), std::string::npos) << refused_err;
+        if (GetParam() == Attach::Server) {
+            EXPECT_NE(refused_err.find("upgrade_step_test\" (\"SYSDBA\")"), std::string::npos) << refused_err;
+        }
+        // Our own attachment ends before the way back shuts the database down.
+        other.Close();
+    }
+    EXPECT_EQ(schema_and_rows(chain), after);
+    EXPECT_TRUE(chain.holds("kuvento.exe", kPackagedProgram));
+
+    auto [done, done_err] = rollback("--database --yes");
+    EXPECT_EQ(done.status, 0) << done_err;
+    EXPECT_NE(done.out.find("\"restored_from\":\"" + chain.db.Path() + ".2026.fbk\""), std::string::npos)
+        << done.out;
+    EXPECT_EQ(schema_and_rows(chain), before);
+    EXPECT_FALSE(chain.holds("kuvento.exe", kPackagedProgram));
+    std::vector<std::string> beside;
+    for (const auto& e : std::filesystem::directory_iterator(chain.db.Folder()))
+        if (e.path().filename().string().rfind("site.fdb", 0) == 0)
+            beside.push_back(e.path().filename().string());
+    std::sort(beside.begin(), beside.end());
+    EXPECT_EQ(beside, (std::vector<std::string>{"site.fdb", "site.fdb.2026.fbk"}));
+    EXPECT_TRUE(server_answers()) << "the private server still takes logins";
 }
 
 INSTANTIATE_TEST_SUITE_P(Attach, UpgradeStep, ::testing::Values(Attach::Embedded, Attach::Server),

@@ -62,6 +62,12 @@ std::optional<uint64_t> regular_file_size(std::string_view path) {
     return static_cast<uint64_t>(st.st_size);
 }
 
+std::optional<int64_t> file_modified_time(std::string_view path) {
+    struct stat st;
+    if (::stat(native_path(path).c_str(), &st) != 0) return std::nullopt;
+    return static_cast<int64_t>(st.st_mtime);
+}
+
 bool is_link(std::string_view path) {
     struct stat st;
     return ::lstat(native_path(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);

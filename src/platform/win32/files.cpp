@@ -56,6 +56,15 @@ std::optional<uint64_t> regular_file_size(std::string_view path) {
     return size;
 }
 
+std::optional<int64_t> file_modified_time(std::string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    // FILETIME counts 100 ns from 1601; 11644473600 s lie between 1601 and 1970.
+    return static_cast<int64_t>(ticks / 10000000) - 11644473600LL;
+}
+
 bool is_link(std::string_view path) {
     DWORD a = attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
