@@ -115,10 +115,11 @@ kv::tool::Runner cmd_rollback(CLI::App& command) {
             if (way_back) kv::refuse_other_attachments(way_back->db());
             done["put_back"] = kv::put_kept_release_back(folder);
             if (way_back) {
-                kv::restore_database(way_back->db(), way_back->backup, way_back->marker,
-                                     [](const std::string&) {});
+                const std::string before = kv::restore_database(way_back->db(), way_back->backup,
+                                                                way_back->marker, [](const std::string&) {});
                 done["database"] = way_back->db().Database();
                 done["restored_from"] = way_back->backup;
+                if (!before.empty()) done["kept_before"] = before;
             }
             kv::tool::print_json(done);
             return 0;

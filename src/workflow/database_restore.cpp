@@ -69,8 +69,9 @@ void run_restore(TDbConnection& c, const std::string& file, const std::string& d
     });
 }
 
-void restore_embedded(TDbConnection& c, const std::string& file, const std::optional<std::string>& marker,
-                      const std::function<void(const std::string&)>& on_line) {
+std::string restore_embedded(TDbConnection& c, const std::string& file,
+                             const std::optional<std::string>& marker,
+                             const std::function<void(const std::string&)>& on_line) {
     const std::string live = c.Database();
     const std::string restored = live + kRestoringSuffix, aside = live + kBeforeRollbackSuffix;
     // What an interrupted earlier run left under the new name was never the live database.
@@ -102,7 +103,7 @@ void restore_embedded(TDbConnection& c, const std::string& file, const std::opti
                         " cannot be renamed: " + why);
     }
     os::flush_directory(live.substr(0, name_start(live)));
-    os::delete_file(aside);
+    return aside;
 }
 
 void restore_on_server(TDbConnection& c, const std::string& file, const std::optional<std::string>& marker,
@@ -172,14 +173,14 @@ std::shared_ptr<TFbClient> hold_client_library(const TDbConnection& c) {
     return TFbClientList::Get(c.Options().client_library, choose_client_library(c.Database()));
 }
 
-void restore_database(TDbConnection& c, const std::string& file, const std::optional<std::string>& marker,
-                      const std::function<void(const std::string&)>& on_line) {
+std::string restore_database(TDbConnection& c, const std::string& file,
+                             const std::optional<std::string>& marker,
+                             const std::function<void(const std::string&)>& on_line) {
     const std::shared_ptr<TFbClient> client = c.Wrap([&] { return hold_client_library(c); });
     refuse_other_attachments(c);
-    if (c.Server().empty())
-        restore_embedded(c, file, marker, on_line);
-    else
-        restore_on_server(c, file, marker, on_line);
+    if (c.Server().empty()) return restore_embedded(c, file, marker, on_line);
+    restore_on_server(c, file, marker, on_line);
+    return "";
 }
 
 } // namespace kv

@@ -6,8 +6,9 @@
 // a new file beside the database, "KUVENTO.FDB.geri-yukleniyor"; that file
 // must open and hold the backup's marker. Then the names are swapped: the
 // live file becomes "KUVENTO.FDB.geri-almadan-once", the restored one takes
-// its name, and only then is the old one deleted. A swap that fails half-way
-// names the file to put back.
+// its name. The old file stays, with whatever was written since the backup,
+// until a technician removes it; a later way back refuses while it is there.
+// A swap that fails half-way names the file to put back.
 //
 // Through a server: the server's service manager shuts the database down
 // (refusing new attachments, waiting a few seconds for none to be left and
@@ -56,8 +57,10 @@ void refuse_other_attachments(TDbConnection& c);
 // each line the service writes. Throws EDbError with the engine's error, or
 // Exception naming the other attachments, a marker that does not match or
 // the file to put back; the database is then as it was unless the message
-// says otherwise.
-void restore_database(TDbConnection& c, const std::string& file, const std::optional<std::string>& marker,
-                      const std::function<void(const std::string&)>& on_line);
+// says otherwise. Returns where the database as it was before is kept (the
+// embedded way back's "….geri-almadan-once"), or "" when it is not.
+std::string restore_database(TDbConnection& c, const std::string& file,
+                             const std::optional<std::string>& marker,
+                             const std::function<void(const std::string&)>& on_line);
 
 } // namespace kv
