@@ -33,9 +33,18 @@ std::vector<std::string> tab_fields(const std::string& line) {
 std::string probe(const std::string& args) {
     static const fs::path out =
         fs::temp_directory_path() / ("kv-probe-" + std::to_string(::getpid()) + ".txt");
-    CommandResult r = shell(wine_command() + " " + quoted(KV_WINE_PROBE) + " " + args + " </dev/null >" +
-                            quoted(out.string()) + " 2>&1");
+    const std::string command = wine_command() + " " + quoted(KV_WINE_PROBE) + " " + args + " </dev/null >" +
+                                quoted(out.string()) + " 2>&1";
+    CommandResult r = shell(command);
     std::string output = read_file(out.string());
+    // Now and then (in two of four whole runs on the 2-core machine) the probe
+    // ends with status 1 and prints nothing, also for "list", whose own code
+    // cannot end so; the cause is not found yet. A probe that ended so did
+    // nothing (a failed post posts nothing), so it is asked once more.
+    if (r.status == 1 && output.empty()) {
+        r = shell(command);
+        output = read_file(out.string());
+    }
     if (r.status != 0)
         throw std::runtime_error("probe.exe " + args + " failed (status " + std::to_string(r.status) +
                                  "): " + output);
@@ -256,27 +265,17 @@ void WineUpdaterRun::screenshot(const std::string& stage) {
     keep_screenshot(FArtifacts, &FShots, stage);
 }
 
-// While the updater starts, its first window may be starting Wine's desktop
-// process for the display too, and a window list asked for at that moment
-// can fail without a word: until the window is there, such a failure is one
-// more "not yet", and the last one is named if the window never comes.
 std::string WineUpdaterRun::main_window() {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
-    std::string failed_list;
     while (std::chrono::steady_clock::now() < deadline) {
-        try {
-            Snapshot s = snapshot();
-            if (const Snapshot::Window* w = s.titled(kMainTitle)) return w->hwnd;
-        } catch (const std::runtime_error& e) {
-            failed_list = e.what();
-        }
+        Snapshot s = snapshot();
+        if (const Snapshot::Window* w = s.titled(kMainTitle)) return w->hwnd;
         if (!running())
             throw std::runtime_error("the updater ended before its window appeared; its output is in " +
                                      FLog.string());
         std::this_thread::sleep_for(300ms);
     }
-    throw std::runtime_error("the updater's window did not appear; its output is in " + FLog.string() +
-                             (failed_list.empty() ? "" : "; the last window list: " + failed_list));
+    throw std::runtime_error("the updater's window did not appear; its output is in " + FLog.string());
 }
 
 void WineUpdaterRun::unlock() {
